@@ -1,0 +1,84 @@
+// mandelbrot-bench: the fast drawing path against the plain reference loop,
+// on three views that stress it differently.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "setview/colour.h"
+#include "setview/escape_counts.h"
+#include "setview/random_source.h"
+#include "setview/view_state.h"
+
+namespace {
+
+setview::ViewState benchView(float pressX, float pressY, int presses) {
+    setview::RandomSource random(1);
+    setview::ViewState view;
+    view.wid = 500;
+    view.hei = 500;
+    setview::resetView(view, random);
+    for (int i = 0; i < presses; ++i) {
+        setview::zoomAt(view, pressX, pressY);
+    }
+    return view;
+}
+
+// The reset view; three presses at the centre, where every point stays; three
+// presses at (190, 190), where escaping and staying points mix.
+const setview::ViewState kWhole = benchView(0, 0, 0);
+const setview::ViewState kInside = benchView(250, 250, 3);
+const setview::ViewState kBoundary = benchView(190, 190, 3);
+
+void reportPasses(benchmark::State& state, const setview::CountGrid& grid) {
+    std::uint64_t passes = 0;
+    for (const std::uint8_t n : grid.counts) {
+        passes += static_cast<std::uint64_t>(n - 1);
+    }
+    state.counters["passes"] = benchmark::Counter(static_cast<double>(passes) * static_cast<double>(state.iterations()),
+                                                  benchmark::Counter::kIsRate);
+}
+
+// Counts and colours into a 501 x 501 pixel buffer, as a drawing makes them.
+void renderSet(benchmark::State& state, const setview::ViewState& view) {
+    std::vector<setview::Colour> pixels(501U * 501U);
+    setview::CountGrid grid;
+    setview::CountStats stats;
+    for (auto _ : state) {
+        grid = setview::escapeCounts(view, &stats);
+        const setview::ColourTable colours = setview::colourTable(view);
+        for (std::size_t i = 0; i < grid.counts.size(); ++i) {
+            pixels[i] = colours[grid.counts[i]];
+        }
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    reportPasses(state, grid);
+    state.counters["lanes_busy"] = static_cast<double>(stats.passes) / static_cast<double>(stats.laneSlots);
+}
+
+void reference(benchmark::State& state, const setview::ViewState& view) {
+    setview::CountGrid grid;
+    for (auto _ : state) {
+        grid = setview::referenceCounts(view);
+        benchmark::DoNotOptimize(grid.counts.data());
+    }
+    reportPasses(state, grid);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(renderSet, whole, kWhole)->Name("RenderSet/whole")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(renderSet, inside, kInside)->Name("RenderSet/inside")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(renderSet, boundary, kBoundary)
+    ->Name("RenderSet/boundary")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(reference, whole, kWhole)->Name("Reference/whole")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(reference, inside, kInside)->Name("Reference/inside")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(reference, boundary, kBoundary)
+    ->Name("Reference/boundary")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+BENCHMARK_MAIN();

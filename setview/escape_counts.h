@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "setview/view_state.h"
+
+namespace setview {
+
+// A point stops when its pass counter reaches this value.
+inline constexpr int kIterationLimit = 200;
+// ... or when x2 + y2 of the latest pass is no longer below this bound.
+inline constexpr double kEscapeBound = 4.0;
+
+// The pass counts n of the (wid + 1) x (hei + 1) grid, row by row.
+struct CountGrid {
+    int columns = 0;
+    int rows = 0;
+    std::vector<std::uint8_t> counts;
+
+    [[nodiscard]] int at(int x, int y) const {
+        return counts[static_cast<std::size_t>(y) * static_cast<std::size_t>(columns) +
+                      static_cast<std::size_t>(x)];
+    }
+};
+
+// The real part shown by column x, and the imaginary part shown by row y.
+// Both count paths take their points from here, so they see the same bits.
+inline double columnReal(const ViewState& view, int x) { return ((x + view.di) / view.zoomx1) - view.zoomx2; }
+inline double rowImaginary(const ViewState& view, int y) { return view.zoomy2 - ((y + view.dj) / view.zoomy1); }
+
+// The definition of the counts: the plain loop, column by column, one point
+// after the other. Slow, and kept as the yardstick for escapeCounts.
+CountGrid referenceCounts(const ViewState& view);
+
+// How much work a drawing took: passes that points needed, and lane passes
+// that the vector units spent, useful or not.
+struct CountStats {
+    std::uint64_t passes = 0;
+    std::uint64_t laneSlots = 0;
+};
+
+// The same counts as referenceCounts, bit for bit, spread over SIMD lanes and
+// the threads of the current oneTBB arena.
+CountGrid escapeCounts(const ViewState& view, CountStats* stats = nullptr);
+
+}  // namespace setview

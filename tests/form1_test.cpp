@@ -1,0 +1,265 @@
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+
+#include "setview/colour.h"
+#include "setview/escape_counts.h"
+#include "setview/random_source.h"
+#include "window/form1.h"
+
+namespace {
+
+constexpr float kFixedTimer = 43210.5F;
+const QString kPrompt = QStringLiteral("Select interesting area and CLICK *");
+
+float fixedTimer() { return kFixedTimer; }
+
+// The picture the program's arithmetic gives for `view`: 500 x 500 pixels of
+// the 501 x 501 grid, the last column and row falling outside.
+QImage expectedPicture(const setview::ViewState& view) {
+    const setview::CountGrid grid = setview::referenceCounts(view);
+    const setview::ColourTable colours = setview::colourTable(view);
+    QImage image(500, 500, QImage::Format_RGB32);
+    for (int y = 0; y < 500; ++y) {
+        for (int x = 0; x < 500; ++x) {
+            const setview::Colour colour = colours[static_cast<std::size_t>(grid.at(x, y))];
+            image.setPixel(x, y, qRgb(setview::redOf(colour), setview::greenOf(colour), setview::blueOf(colour)));
+        }
+    }
+    return image;
+}
+
+// What the screen shows of the drawing area, one logical pixel per pixel.
+QImage shownPicture(Form1& form) {
+    QImage shown = form.Picture1->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    shown.setDevicePixelRatio(1);
+    if (shown.size() != QSize(500, 500)) {
+        shown = shown.scaled(500, 500);  // nearest pixel, so a crisp block maps back to its colour
+    }
+    return shown;
+}
+
+// The colour factors a fresh start with the fixed clock draws, reset by reset.
+setview::ViewState viewAfterResets(int resets) {
+    setview::RandomSource random;
+    random.Randomize(kFixedTimer);
+    setview::ViewState view;
+    view.wid = 500;
+    view.hei = 500;
+    for (int i = 0; i < resets; ++i) {
+        setview::resetView(view, random);
+    }
+    return view;
+}
+
+setview::ViewState viewOf(const Form1& form) { return static_cast<const setview::ViewState&>(form); }
+
+}  // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        form_ = std::make_unique<Form1>(fixedTimer);
+        drawings_ = std::make_unique<QSignalSpy>(form_.get(), &Form1::drawingFinished);
+        form_->Form_Load();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        drawings_->clear();
+    }
+    void cleanup() {
+        drawings_.reset();
+        form_.reset();
+    }
+
+    void layoutMatchesTheDesign() {
+        QCOMPARE(form_->windowTitle(), QStringLiteral("Form1"));
+        QCOMPARE(form_->Picture1->geometry(), QRect(56, 64, 500, 500));
+        QCOMPARE(form_->Command1->geometry(), QRect(576, 544, 57, 17));
+        QCOMPARE(form_->Command1->text(), QStringLiteral("new"));
+        QVERIFY(!form_->Command1->isDefault());
+        // The client area shows everything: the button's right edge and the
+        // prompt line under the drawing area.
+        QVERIFY(form_->width() >= 633);
+        QVERIFY(form_->height() >= 600);
+        QCOMPARE(form_->Picture1->mapTo(form_.get(), QPoint(0, 0)), QPoint(56, 64));
+    }
+
+    void startUpDrawsTheWholeSetAndThePrompt() {
+        const setview::ViewState expected = viewAfterResets(1);
+        QCOMPARE(viewOf(*form_), expected);
+        const QImage shown = shownPicture(*form_);
+        const setview::ColourTable colours = setview::colourTable(expected);
+        const setview::Colour centre = colours[200];
+        QCOMPARE(shown.pixel(250, 250), qRgb(setview::redOf(centre), setview::greenOf(centre), setview::blueOf(centre)));
+        QCOMPARE(shown, expectedPicture(expected));
+        QCOMPARE(form_->printedText(), kPrompt);
+        QVERIFY(promptIsVisible());
+    }
+
+    void newByMouseRedrawsInNewColours() {
+        const QImage before = shownPicture(*form_);
+        QTest::mouseClick(form_->Command1, Qt::LeftButton);
+        QCOMPARE(drawings_->count(), 1);
+        const setview::ViewState expected = viewAfterResets(2);
+        QCOMPARE(viewOf(*form_), expected);
+        const QImage after = shownPicture(*form_);
+        QVERIFY(after != before);
+        QCOMPARE(after, expectedPicture(expected));
+        QCOMPARE(form_->printedText(), kPrompt);
+    }
+
+    void newByKeyboardAfterTab() {
+        QTRY_VERIFY(form_->isActiveWindow());
+        QCOMPARE(QApplication::focusWidget(), form_->Picture1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // the picture ignores keys
+        QCOMPARE(drawings_->count(), 0);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form_->Command1);
+        QTest::keyClick(form_->Command1, Qt::Key_Space);
+        QCOMPARE(drawings_->count(), 1);
+        QCOMPARE(viewOf(*form_), viewAfterResets(2));
+    }
+
+    void newKeepsGridSizeAndPrompt() {
+        form_->wid = 200;  // whoever holds the window may change them; "new" never does
+        form_->hei = 300;
+        form_->Command1->click();
+        QCOMPARE(form_->wid, 200);
+        QCOMPARE(form_->hei, 300);
+        QCOMPARE(form_->printedText(), kPrompt);
+    }
+
+    void pressZoomsAboutThePressedPoint() {
+        QTest::mousePress(form_->Picture1, Qt::LeftButton, {}, QPoint(375, 125));
+        QCOMPARE(drawings_->count(), 1);
+        QCOMPARE(form_->di, 1250.0);
+        QCOMPARE(form_->dj, -1250.0);
+        QCOMPARE(form_->zoomx1, 1250.0);
+        QCOMPARE(form_->zoomy1, 1250.0);
+        QCOMPARE(form_->zoomx2, 2 * (1.0 / 10));
+        QCOMPARE(shownPicture(*form_), expectedPicture(viewOf(*form_)));
+        QCOMPARE(form_->printedText(), kPrompt);
+    }
+
+    void everyButtonAndModifierZooms() {
+        const struct {
+            Qt::MouseButton button;
+            Qt::KeyboardModifiers keys;
+        } presses[] = {{Qt::LeftButton, {}},
+                       {Qt::RightButton, {}},
+                       {Qt::MiddleButton, {}},
+                       {Qt::LeftButton, Qt::ShiftModifier},
+                       {Qt::RightButton, Qt::ControlModifier | Qt::AltModifier}};
+        double scale = form_->zoomx1;
+        for (const auto& press : presses) {
+            QTest::mousePress(form_->Picture1, press.button, press.keys, QPoint(250, 250));
+            QTest::mouseRelease(form_->Picture1, press.button, press.keys, QPoint(250, 250));
+            scale *= 10;
+            QCOMPARE(form_->zoomx1, scale);
+        }
+        QCOMPARE(drawings_->count(), 5);
+    }
+
+    void doubleClickZoomsTwice() {
+        // Through the window, as the window system delivers it: press,
+        // release, and a second press that Qt also reports as a double click.
+        const QPoint centre = form_->Picture1->mapTo(form_.get(), QPoint(250, 250));
+        QTest::mouseDClick(form_->windowHandle(), Qt::LeftButton, {}, centre);
+        QCOMPARE(drawings_->count(), 2);
+        QCOMPARE(form_->zoomx1, 12500.0);
+    }
+
+    // Presses that arrive while a drawing runs wait in the queue; each then
+    // gets its own full drawing against the view before it.
+    void queuedPressesAreAppliedInTurn() {
+        const QPoint points[] = {{100, 400}, {260, 240}, {499, 0}};
+        for (const QPoint& point : points) {
+            QCoreApplication::postEvent(form_->Picture1,
+                                        new QMouseEvent(QEvent::MouseButtonPress, QPointF(point),
+                                                        form_->Picture1->mapToGlobal(QPointF(point)), Qt::LeftButton,
+                                                        Qt::LeftButton, Qt::NoModifier));
+        }
+        setview::ViewState expected = viewOf(*form_);
+        QList<QImage> pictures;
+        connect(form_.get(), &Form1::drawingFinished, this, [&] { pictures.append(shownPicture(*form_)); });
+        QCoreApplication::processEvents();
+        QCOMPARE(pictures.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            setview::zoomAt(expected, static_cast<float>(points[i].x()), static_cast<float>(points[i].y()));
+            QCOMPARE(pictures[i], expectedPicture(expected));
+        }
+        QCOMPARE(viewOf(*form_), expected);
+    }
+
+    // Beyond about 300 presses the scales would leave the double range; the
+    // program keeps the deepest view and carries on.
+    void zoomStopsBeforeOverflowAndNewStillWorks() {
+        setview::ViewState last = viewOf(*form_);
+        int unchanged = 0;
+        for (int i = 0; i < 400; ++i) {
+            QTest::mousePress(form_->Picture1, Qt::LeftButton, {}, QPoint(300, 200));
+            const setview::ViewState now = viewOf(*form_);
+            if (now == last) {
+                ++unchanged;
+            }
+            last = now;
+            QVERIFY(std::isfinite(now.zoomx1) && std::isfinite(now.di) && std::isfinite(now.dj));
+        }
+        QVERIFY(unchanged > 50);
+        QVERIFY(drawings_->count() < 400);
+        QCOMPARE(form_->printedText(), kPrompt);
+
+        form_->Command1->click();
+        const setview::ViewState whole = viewOf(*form_);
+        QCOMPARE(whole.zoomx1, 125.0);
+        QCOMPARE(whole.di, 0.0);
+        QCOMPARE(whole.zoomy2, 2.0);
+        QCOMPARE(shownPicture(*form_), expectedPicture(whole));
+    }
+
+    // At two device pixels per pixel every grid point is a crisp 2 x 2 block
+    // of its exact colour. Runs when the suite runs with QT_SCALE_FACTOR=2.
+    void highDensityDisplayShowsCrispBlocks() {
+        const QPixmap grabbed = form_->Picture1->grab();
+        if (grabbed.devicePixelRatio() != 2.0) {
+            QSKIP("needs QT_SCALE_FACTOR=2");
+        }
+        const QImage device = grabbed.toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(device.size(), QSize(1000, 1000));
+        const QImage expected = expectedPicture(viewOf(*form_));
+        for (int y = 0; y < 1000; ++y) {
+            for (int x = 0; x < 1000; ++x) {
+                if (device.pixel(x, y) != expected.pixel(x / 2, y / 2)) {
+                    QFAIL(qPrintable(QStringLiteral("device pixel (%1, %2) differs").arg(x).arg(y)));
+                }
+            }
+        }
+        // Clicks stay in logical pixels.
+        QTest::mousePress(form_->Picture1, Qt::LeftButton, {}, QPoint(375, 125));
+        QCOMPARE(form_->di, 1250.0);
+    }
+
+private:
+    // The prompt is drawn in the window's text colour under the drawing area.
+    bool promptIsVisible() {
+        const QImage window = form_->grab(QRect(55, 578, 300, 24)).toImage();
+        const QRgb background = form_->palette().color(QPalette::Window).rgb();
+        int inked = 0;
+        for (int y = 0; y < window.height(); ++y) {
+            for (int x = 0; x < window.width(); ++x) {
+                inked += window.pixel(x, y) != background ? 1 : 0;
+            }
+        }
+        return inked > 100;
+    }
+
+    std::unique_ptr<Form1> form_;
+    std::unique_ptr<QSignalSpy> drawings_;
+};
+
+QTEST_MAIN(Form1Test)
+#include "form1_test.moc"

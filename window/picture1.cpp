@@ -1,0 +1,87 @@
+#include "window/picture1.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kSide = 500;
+
+}  // namespace
+
+Picture1::Picture1(QWidget* parent) : QWidget(parent), image_(kSide, kSide, QImage::Format_RGB32) {
+    setObjectName(QStringLiteral("Picture1"));
+    setFixedSize(kSide, kSide);
+    setFocusPolicy(Qt::StrongFocus);
+    // The image covers every pixel, so Qt need not clear behind it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    Cls();
+}
+
+void Picture1::Cls() {
+    image_.fill(palette().color(QPalette::Base));
+    repaintRequested_ = true;
+    update();
+}
+
+void Picture1::PSet(float x, float y, setview::Colour colour) {
+    const float column = std::floor(x);
+    const float row = std::floor(y);
+    // Written so that NaN fails the test as well.
+    if (!(column >= 0.0F && column < static_cast<float>(image_.width()) && row >= 0.0F &&
+          row < static_cast<float>(image_.height()))) {
+        return;
+    }
+    auto* line = reinterpret_cast<QRgb*>(image_.scanLine(static_cast<int>(row)));
+    line[static_cast<int>(column)] =
+        qRgb(setview::redOf(colour), setview::greenOf(colour), setview::blueOf(colour));
+    // One request per frame: asking for every pixel would cost more than
+    // drawing it.
+    if (!repaintRequested_) {
+        repaintRequested_ = true;
+        update();
+    }
+}
+
+void Picture1::paintEvent(QPaintEvent* /*event*/) {
+    repaintRequested_ = false;
+    QPainter painter(this);
+    // No smoothing: at two device pixels per pixel each point is a 2 x 2 block.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(rect(), image_);
+}
+
+void Picture1::mousePressEvent(QMouseEvent* event) {
+    buttonsDown_ |= event->button();
+    emitMouseDown(*event);
+}
+
+void Picture1::mouseReleaseEvent(QMouseEvent* event) {
+    buttonsDown_ &= ~event->button();
+    event->accept();
+}
+
+void Picture1::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a double click reaches a widget either as this
+    // event alone or as a press followed by this event. It is one press and
+    // zooms once: only when its press has not been seen does this count.
+    if (!buttonsDown_.testFlag(event->button())) {
+        buttonsDown_ |= event->button();
+        emitMouseDown(*event);
+    }
+    event->accept();
+}
+
+void Picture1::emitMouseDown(QMouseEvent& event) {
+    // The handler's customary codes: 1 left, 2 right, 4 middle for the button
+    // (Qt's own values agree), and 1 Shift, 2 Ctrl, 4 Alt for the keys.
+    const Qt::KeyboardModifiers keys = event.modifiers();
+    const int shift = (keys.testFlag(Qt::ShiftModifier) ? 1 : 0) | (keys.testFlag(Qt::ControlModifier) ? 2 : 0) |
+                      (keys.testFlag(Qt::AltModifier) ? 4 : 0);
+    const QPointF position = event.position();
+    event.accept();
+    emit MouseDown(static_cast<int>(event.button()), shift, static_cast<float>(position.x()),
+                   static_cast<float>(position.y()));
+}
