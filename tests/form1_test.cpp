@@ -1,3 +1,5 @@
+#include <QAccessible>
+#include <QFile>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -243,7 +245,83 @@ private slots:
         QCOMPARE(form_->di, 1250.0);
     }
 
+    void accessibleNamesAndPrompt() {
+        QAccessibleInterface* picture = QAccessible::queryAccessibleInterface(form_->Picture1);
+        QVERIFY(picture != nullptr);
+        QVERIFY(!picture->text(QAccessible::Name).isEmpty());
+        QVERIFY(picture->text(QAccessible::Description).contains(QStringLiteral("zoom in ten times")));
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(form_->Command1);
+        QCOMPARE(button->text(QAccessible::Name), QStringLiteral("new"));
+        QVERIFY(!button->text(QAccessible::Description).isEmpty());
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(form_.get());
+        QCOMPARE(window->text(QAccessible::Description), kPrompt);
+        // A zoom erases the prompt and prints it again.
+        QTest::mousePress(form_->Picture1, Qt::LeftButton, {}, QPoint(100, 100));
+        QCOMPARE(window->text(QAccessible::Description), kPrompt);
+    }
+
+    void focusOnNewIsVisible() {
+        QTRY_VERIFY(form_->isActiveWindow());
+        const QImage unfocused = form_->Command1->grab().toImage();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form_->Command1);
+        const QImage focused = form_->Command1->grab().toImage();
+        QVERIFY(focused != unfocused);
+    }
+
+    // A tiling window manager may force any size on the window; the drawing
+    // area keeps its place and size, and presses still land where they should.
+    void forcedWindowSizeKeepsTheLayout() {
+        form_->setMinimumSize(0, 0);
+        form_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        for (const QSize size : {QSize(320, 240), QSize(1200, 900)}) {
+            form_->resize(size);
+            QCoreApplication::processEvents();
+            QCOMPARE(form_->size(), size);
+            QCOMPARE(form_->Picture1->geometry(), QRect(56, 64, 500, 500));
+            QCOMPARE(form_->Command1->geometry(), QRect(576, 544, 57, 17));
+        }
+        QTest::mousePress(form_->Picture1, Qt::LeftButton, {}, QPoint(375, 125));
+        QCOMPARE(form_->di, 1250.0);
+        QCOMPARE(shownPicture(*form_), expectedPicture(viewOf(*form_)));
+    }
+
+    // A thousand zooms and a hundred fresh starts: nothing accumulates.
+    void soakKeepsMemoryFlat() {
+        const auto press = [&] {
+            QTest::mousePress(form_->Picture1, Qt::LeftButton, {}, QPoint(5, 495));
+            QTest::mouseRelease(form_->Picture1, Qt::LeftButton, {}, QPoint(5, 495));
+        };
+        press();
+        form_->Command1->click();
+        const long before = residentKiB();
+        for (int round = 0; round < 100; ++round) {
+            for (int i = 0; i < 10; ++i) {
+                press();
+            }
+            form_->Command1->click();
+        }
+        QCOMPARE(drawings_->count(), 2 + 1000 + 100);
+        QCOMPARE(form_->printedText(), kPrompt);
+        QCOMPARE(shownPicture(*form_), expectedPicture(viewOf(*form_)));
+#if defined(__SANITIZE_ADDRESS__)
+        Q_UNUSED(before);  // the sanitizer's quarantine grows the resident set; LeakSanitizer checks instead
+#else
+        QVERIFY2(residentKiB() - before < 2048,
+                 qPrintable(QStringLiteral("grew by %1 KiB").arg(residentKiB() - before)));
+#endif
+    }
+
 private:
+    static long residentKiB() {
+        QFile status(QStringLiteral("/proc/self/statm"));
+        if (!status.open(QIODevice::ReadOnly)) {
+            return 0;
+        }
+        const QList<QByteArray> fields = status.readAll().split(' ');
+        return fields.size() > 1 ? fields[1].toLong() * 4 : 0;
+    }
+
     // The prompt is drawn in the window's text colour under the drawing area.
     bool promptIsVisible() {
         const QImage window = form_->grab(QRect(55, 578, 300, 24)).toImage();

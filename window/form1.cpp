@@ -35,12 +35,15 @@ Form1::Form1(Clock timer, QWidget* parent)
 
     Picture1->move(kPictureAt);
     Picture1->setAccessibleName(tr("Mandelbrot set"));
+    Picture1->setAccessibleDescription(
+        tr("Picture of the Mandelbrot set. Press a mouse button on it to zoom in ten times about that point."));
 
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(kButtonGeometry);
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
     Command1->setAccessibleName(tr("new"));
+    Command1->setAccessibleDescription(tr("Start over from the whole set in new colours."));
 
     setTabOrder(Picture1, Command1);
     Picture1->setFocus();
@@ -108,7 +111,14 @@ void Form1::Cls() {
     printed_.clear();
     CurrentX = 0;
     CurrentY = 0;
+    announcePrintedText();
     update();
+}
+
+void Form1::announcePrintedText() {
+    // Screen readers learn of the prompt through the window's description;
+    // Qt tells them when it changes.
+    setAccessibleDescription(printedText());
 }
 
 void Form1::Print(const QString& text, LineEnd end) {
@@ -119,6 +129,7 @@ void Form1::Print(const QString& text, LineEnd end) {
     // kept once rather than piling up for as long as the window lives.
     if (std::find(printed_.begin(), printed_.end(), piece) == printed_.end()) {
         printed_.push_back(piece);
+        announcePrintedText();
         update();
     }
     if (end == LineEnd::Stay) {

@@ -69,6 +69,7 @@ private:
     };
 
     void Randomize(float seed);
+    void announcePrintedText();
 
     Clock timer_;
     setview::RandomSource random_;

@@ -1,9 +1,14 @@
 #include <QApplication>
+#include <QIcon>
 
 #include "window/form1.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // The id of the installed desktop entry, so that desktops match the
+    // window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.escapetime.Mandelbrot"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("net.escapetime.Mandelbrot")));
     Form1 form;
     form.Form_Load();
     return QApplication::exec();
