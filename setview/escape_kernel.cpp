@@ -41,7 +41,7 @@ using ActiveMask = hn::Mask<DoubleTag>;
 constexpr std::size_t kVectors = 4;
 // Passes between two looks at the lanes: longer blocks waste more lane passes
 // after a point has finished, shorter ones spend more time on bookkeeping.
-constexpr std::int64_t kBlockPasses = 12;
+constexpr std::int64_t kBlockPasses = 8;
 constexpr std::size_t kMaxLanes = HWY_MAX_BYTES / sizeof(double);
 constexpr std::int64_t kNoStart = std::numeric_limits<std::int64_t>::max();
 

@@ -3,15 +3,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include <cmath>
-
-namespace {
-
-constexpr int kSide = 500;
-
-}  // namespace
-
-Picture1::Picture1(QWidget* parent) : QWidget(parent), image_(kSide, kSide, QImage::Format_RGB32) {
+Picture1::Picture1(QWidget* parent)
+    : QWidget(parent),
+      image_(kSide, kSide, QImage::Format_RGB32),
+      pixels_(reinterpret_cast<QRgb*>(image_.bits())) {
     setObjectName(QStringLiteral("Picture1"));
     setFixedSize(kSide, kSide);
     setFocusPolicy(Qt::StrongFocus);
@@ -24,25 +19,6 @@ void Picture1::Cls() {
     image_.fill(palette().color(QPalette::Base));
     repaintRequested_ = true;
     update();
-}
-
-void Picture1::PSet(float x, float y, setview::Colour colour) {
-    const float column = std::floor(x);
-    const float row = std::floor(y);
-    // Written so that NaN fails the test as well.
-    if (!(column >= 0.0F && column < static_cast<float>(image_.width()) && row >= 0.0F &&
-          row < static_cast<float>(image_.height()))) {
-        return;
-    }
-    auto* line = reinterpret_cast<QRgb*>(image_.scanLine(static_cast<int>(row)));
-    line[static_cast<int>(column)] =
-        qRgb(setview::redOf(colour), setview::greenOf(colour), setview::blueOf(colour));
-    // One request per frame: asking for every pixel would cost more than
-    // drawing it.
-    if (!repaintRequested_) {
-        repaintRequested_ = true;
-        update();
-    }
 }
 
 void Picture1::paintEvent(QPaintEvent* /*event*/) {
