@@ -7,9 +7,12 @@
 // in flight to hide the latency of the multiply-add chain.
 //
 // Every lane performs exactly the arithmetic of the reference loop, in the
-// same order and precision, with no rewrite at all; the build forbids FMA
-// contraction. Only the bookkeeping differs: a pass is counted for the lanes
-// still running, and a lane that fails the escape test stays stopped.
+// same order and precision (2 * zy may come out as zy + zy, which gives the
+// same bits for every double); the build forbids FMA contraction. Only the
+// bookkeeping differs: a pass is counted for the lanes still running, and a
+// lane that fails the escape test stays stopped. Where no point is expected
+// to escape, blocks of passes run without that bookkeeping and are made again
+// with it in the rare case that a point did escape.
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "setview/escape_kernel.cpp"
@@ -41,7 +44,12 @@ using ActiveMask = hn::Mask<DoubleTag>;
 constexpr std::size_t kVectors = 4;
 // Passes between two looks at the lanes: longer blocks waste more lane passes
 // after a point has finished, shorter ones spend more time on bookkeeping.
-constexpr std::int64_t kBlockPasses = 8;
+// While points escape, blocks are counted and short; after a few blocks in
+// which none did, they are uncounted and long, and a vector in which a point
+// escapes after all makes its block again, counted.
+constexpr std::int64_t kCountedBlockPasses = 8;
+constexpr std::int64_t kUncountedBlockPasses = 32;
+constexpr int kQuietBlocksBeforeUncounted = 3;
 constexpr std::size_t kMaxLanes = HWY_MAX_BYTES / sizeof(double);
 constexpr std::int64_t kNoStart = std::numeric_limits<std::int64_t>::max();
 
@@ -97,14 +105,15 @@ HWY_INLINE void makePass(LaneVectors& lane, DoubleVec bound) {
     lane.n = hn::Sub(lane.n, hn::BitCast(di, hn::VecFromMask(d, lane.active)));
     const DoubleVec x2 = hn::Mul(lane.zx, lane.zx);
     const DoubleVec y2 = hn::Mul(lane.zy, lane.zy);
-        lane.zy = hn::Add(hn::Mul(hn::Mul(hn::Set(d, 2.0), lane.zy), lane.zx), lane.imaginary);
+    lane.zy = hn::Add(hn::Mul(hn::Mul(hn::Set(d, 2.0), lane.zy), lane.zx), lane.imaginary);
     lane.zx = hn::Add(hn::Sub(x2, y2), lane.real);
     lane.active = hn::And(lane.active, hn::Lt(hn::Add(x2, y2), bound));
 }
 
-// The vectors are copied into locals for the block so that they live in
-// registers rather than in the arrays the bookkeeping reads.
-HWY_INLINE void runBlock(LaneVectors (&vectors)[kVectors], std::int64_t passes, DoubleVec bound) {
+// Counted passes for all vectors. The vectors are copied into locals for the
+// block so that they live in registers rather than in the arrays the
+// bookkeeping reads.
+HWY_INLINE void runCountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t passes, DoubleVec bound) {
     LaneVectors local[kVectors];
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
@@ -120,6 +129,65 @@ HWY_INLINE void runBlock(LaneVectors (&vectors)[kVectors], std::int64_t passes, 
     for (std::size_t v = 0; v < kVectors; ++v) {
         vectors[v] = local[v];
     }
+}
+
+// Uncounted passes for all vectors, for blocks in which no point is expected
+// to finish. Where every sum stayed below the bound, every lane made every
+// pass and its count simply grows by `passes`. A vector in which some lane
+// failed the test is taken back to the start of the block and made again
+// with counted passes, which find the exact pass. NaN fails the test; it is
+// checked on the last sum as well because Max treats NaN differently on
+// different targets, and once a sum is NaN every later one is too.
+// Returns whether any vector had to be made again.
+HWY_INLINE bool runUncountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t passes, DoubleVec bound) {
+    const DoubleTag d;
+    const CountTag di;
+    const DoubleVec two = hn::Set(d, 2.0);
+    // Plain vectors indexed only inside fully unrolled loops, so that GCC
+    // keeps them all in registers.
+    DoubleVec zx[kVectors];
+    DoubleVec zy[kVectors];
+    DoubleVec peak[kVectors];
+    DoubleVec sum[kVectors];
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        zx[v] = vectors[v].zx;
+        zy[v] = vectors[v].zy;
+        peak[v] = hn::Zero(d);
+        sum[v] = hn::Zero(d);
+    }
+    for (std::int64_t p = 0; p < passes; ++p) {
+#pragma GCC unroll 16
+        for (std::size_t v = 0; v < kVectors; ++v) {
+            // The same pass as in makePass, without its bookkeeping.
+            const DoubleVec x2 = hn::Mul(zx[v], zx[v]);
+            const DoubleVec y2 = hn::Mul(zy[v], zy[v]);
+            zy[v] = hn::Add(hn::Mul(hn::Mul(two, zy[v]), zx[v]), vectors[v].imaginary);
+            zx[v] = hn::Add(hn::Sub(x2, y2), vectors[v].real);
+            sum[v] = hn::Add(x2, y2);
+            peak[v] = hn::Max(peak[v], sum[v]);
+        }
+    }
+    bool stayed[kVectors];
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        stayed[v] = hn::AllTrue(d, hn::And(hn::Lt(peak[v], bound), hn::Lt(sum[v], bound)));
+        if (stayed[v]) {
+            vectors[v].zx = zx[v];
+            vectors[v].zy = zy[v];
+            vectors[v].n = hn::Add(vectors[v].n, hn::Set(di, passes));
+        }
+    }
+    bool replayed = false;
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        if (!stayed[v]) {
+            replayed = true;
+            for (std::int64_t p = 0; p < passes; ++p) {
+                makePass(vectors[v], bound);
+            }
+        }
+    }
+    return replayed;
 }
 
 std::uint64_t CountTileImpl(const Tile& tile) {
@@ -202,6 +270,7 @@ std::uint64_t CountTileImpl(const Tile& tile) {
     std::int64_t pass = 0;
     std::uint64_t laneSlots = 0;
     bool idle[kVectors] = {};
+    int quietBlocks = 0;  // counted blocks in a row in which no point escaped
     for (;;) {
         bool anyBusy = false;
         std::int64_t oldest = kNoStart;
@@ -223,8 +292,21 @@ std::uint64_t CountTileImpl(const Tile& tile) {
         // No running lane may pass the limit inside the block: then the loop
         // test n < 200 holds for every pass the block makes, and only the
         // escape test needs checking per pass.
-        const std::int64_t passes = std::min(kBlockPasses, kIterationLimit - 1 - (pass - oldest));
-        runBlock(vectors, passes, bound);
+        // Where points escape often, counting every pass is cheaper than
+        // making blocks twice; where they rarely do, it is the other way.
+        const bool counted = quietBlocks < kQuietBlocksBeforeUncounted;
+        const std::int64_t blockPasses = counted ? kCountedBlockPasses : kUncountedBlockPasses;
+        const std::int64_t passes = std::min(blockPasses, kIterationLimit - 1 - (pass - oldest));
+        if (counted) {
+            runCountedBlock(vectors, passes, bound);
+            bool escaped = false;
+            for (const LaneVectors& lane : vectors) {
+                escaped = escaped || !hn::AllTrue(d, lane.active);
+            }
+            quietBlocks = escaped ? 0 : quietBlocks + 1;
+        } else if (runUncountedBlock(vectors, passes, bound)) {
+            quietBlocks = 0;
+        }
         pass += passes;
         laneSlots += static_cast<std::uint64_t>(passes) * kVectors * lanes;
     }
