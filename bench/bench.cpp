@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "setview/colour.h"
@@ -25,12 +26,6 @@ setview::ViewState benchView(float pressX, float pressY, int presses) {
     return view;
 }
 
-// The reset view; three presses at the centre, where every point stays; three
-// presses at (190, 190), where escaping and staying points mix.
-const setview::ViewState kWhole = benchView(0, 0, 0);
-const setview::ViewState kInside = benchView(250, 250, 3);
-const setview::ViewState kBoundary = benchView(190, 190, 3);
-
 void reportPasses(benchmark::State& state, const setview::CountGrid& grid) {
     std::uint64_t passes = 0;
     for (const std::uint8_t n : grid.counts) {
@@ -41,7 +36,7 @@ void reportPasses(benchmark::State& state, const setview::CountGrid& grid) {
 }
 
 // Counts and colours into a 501 x 501 pixel buffer, as a drawing makes them.
-void renderSet(benchmark::State& state, const setview::ViewState& view) {
+void renderSet(benchmark::State& state, setview::ViewState view) {
     std::vector<setview::Colour> pixels(501U * 501U);
     setview::CountGrid grid;
     for (auto _ : state) {
@@ -59,7 +54,7 @@ void renderSet(benchmark::State& state, const setview::ViewState& view) {
     state.counters["lanes_busy"] = static_cast<double>(stats.passes) / static_cast<double>(stats.laneSlots);
 }
 
-void reference(benchmark::State& state, const setview::ViewState& view) {
+void reference(benchmark::State& state, setview::ViewState view) {
     setview::CountGrid grid;
     for (auto _ : state) {
         grid = setview::referenceCounts(view);
@@ -70,17 +65,25 @@ void reference(benchmark::State& state, const setview::ViewState& view) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(renderSet, whole, kWhole)->Name("RenderSet/whole")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(renderSet, inside, kInside)->Name("RenderSet/inside")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(renderSet, boundary, kBoundary)
-    ->Name("RenderSet/boundary")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(reference, whole, kWhole)->Name("Reference/whole")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(reference, inside, kInside)->Name("Reference/inside")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(reference, boundary, kBoundary)
-    ->Name("Reference/boundary")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    // The reset view; three presses at the centre, where every point stays;
+    // three presses at (190, 190), where escaping and staying points mix.
+    const struct {
+        std::string name;
+        setview::ViewState view;
+    } views[] = {{"whole", benchView(0, 0, 0)}, {"inside", benchView(250, 250, 3)}, {"boundary", benchView(190, 190, 3)}};
+    for (const auto& [name, view] : views) {
+        benchmark::RegisterBenchmark(("RenderSet/" + name).c_str(), renderSet, view)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    for (const auto& [name, view] : views) {
+        benchmark::RegisterBenchmark(("Reference/" + name).c_str(), reference, view)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

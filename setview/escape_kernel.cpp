@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 
 #include "setview/escape_counts.h"
 #include "setview/escape_kernel.h"
@@ -51,7 +50,6 @@ constexpr std::int64_t kCountedBlockPasses = 8;
 constexpr std::int64_t kUncountedBlockPasses = 32;
 constexpr int kQuietBlocksBeforeUncounted = 3;
 constexpr std::size_t kMaxLanes = HWY_MAX_BYTES / sizeof(double);
-constexpr std::int64_t kNoStart = std::numeric_limits<std::int64_t>::max();
 
 // Walks a tile's points column by column, top to bottom.
 class PointCursor {
@@ -198,7 +196,9 @@ std::uint64_t CountTileImpl(const Tile& tile) {
     PointCursor cursor(tile);
     LaneBlock blocks[kVectors];
     LaneVectors vectors[kVectors];
-    std::int64_t oldestStart[kVectors];  // earliest startPass of a running lane
+    // The earliest startPass of a running lane; the current pass when there is
+    // none, as if a point had just begun.
+    std::int64_t oldestStart[kVectors] = {};
 
     const auto store = [&](std::size_t v) {
         LaneBlock& block = blocks[v];
@@ -225,7 +225,7 @@ std::uint64_t CountTileImpl(const Tile& tile) {
         store(v);
         LaneBlock& block = blocks[v];
         bool busy = false;
-        oldestStart[v] = kNoStart;
+        oldestStart[v] = pass;
         for (std::size_t i = 0; i < lanes; ++i) {
             const bool running = block.point[i] >= 0 && block.active[i] != 0 && block.n[i] < kIterationLimit;
             if (!running) {
@@ -273,7 +273,7 @@ std::uint64_t CountTileImpl(const Tile& tile) {
     int quietBlocks = 0;  // counted blocks in a row in which no point escaped
     for (;;) {
         bool anyBusy = false;
-        std::int64_t oldest = kNoStart;
+        std::int64_t oldest = pass;
         for (std::size_t v = 0; v < kVectors; ++v) {
             if (idle[v]) {
                 continue;
