@@ -94,6 +94,17 @@ struct LaneVectors {
     ActiveMask active;
 };
 
+// One pass of the iterate, exactly as the reference loop makes it. Returns
+// x2 + y2 of the squares it used, which the test for the next pass reads.
+HWY_INLINE DoubleVec iterate(DoubleVec& zx, DoubleVec& zy, DoubleVec real, DoubleVec imaginary) {
+    const DoubleTag d;
+    const DoubleVec x2 = hn::Mul(zx, zx);
+    const DoubleVec y2 = hn::Mul(zy, zy);
+    zy = hn::Add(hn::Mul(hn::Mul(hn::Set(d, 2.0), zy), zx), imaginary);
+    zx = hn::Add(hn::Sub(x2, y2), real);
+    return hn::Add(x2, y2);
+}
+
 // One pass for the lanes still running: counts it, makes it, and applies the
 // test that decides on the next one. A lane that fails the test stays stopped
 // whatever its iterate does afterwards; NaN fails it too.
@@ -101,11 +112,8 @@ HWY_INLINE void makePass(LaneVectors& lane, DoubleVec bound) {
     const CountTag di;
     const DoubleTag d;
     lane.n = hn::Sub(lane.n, hn::BitCast(di, hn::VecFromMask(d, lane.active)));
-    const DoubleVec x2 = hn::Mul(lane.zx, lane.zx);
-    const DoubleVec y2 = hn::Mul(lane.zy, lane.zy);
-    lane.zy = hn::Add(hn::Mul(hn::Mul(hn::Set(d, 2.0), lane.zy), lane.zx), lane.imaginary);
-    lane.zx = hn::Add(hn::Sub(x2, y2), lane.real);
-    lane.active = hn::And(lane.active, hn::Lt(hn::Add(x2, y2), bound));
+    const DoubleVec sum = iterate(lane.zx, lane.zy, lane.real, lane.imaginary);
+    lane.active = hn::And(lane.active, hn::Lt(sum, bound));
 }
 
 // Counted passes for all vectors. The vectors are copied into locals for the
@@ -140,7 +148,6 @@ HWY_INLINE void runCountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t p
 HWY_INLINE bool runUncountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t passes, DoubleVec bound) {
     const DoubleTag d;
     const CountTag di;
-    const DoubleVec two = hn::Set(d, 2.0);
     // Plain vectors indexed only inside fully unrolled loops, so that GCC
     // keeps them all in registers.
     DoubleVec zx[kVectors];
@@ -157,12 +164,7 @@ HWY_INLINE bool runUncountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t
     for (std::int64_t p = 0; p < passes; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            // The same pass as in makePass, without its bookkeeping.
-            const DoubleVec x2 = hn::Mul(zx[v], zx[v]);
-            const DoubleVec y2 = hn::Mul(zy[v], zy[v]);
-            zy[v] = hn::Add(hn::Mul(hn::Mul(two, zy[v]), zx[v]), vectors[v].imaginary);
-            zx[v] = hn::Add(hn::Sub(x2, y2), vectors[v].real);
-            sum[v] = hn::Add(x2, y2);
+            sum[v] = iterate(zx[v], zy[v], vectors[v].real, vectors[v].imaginary);
             peak[v] = hn::Max(peak[v], sum[v]);
         }
     }
