@@ -47,8 +47,8 @@ CountGrid referenceCounts(const ViewState& view) {
                 zx = (x2 - y2) + cr;
                 ++n;
             }
-            grid.counts[static_cast<std::size_t>(y) * static_cast<std::size_t>(grid.columns) +
-                        static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(n);
+            grid.counts[static_cast<std::size_t>(x) * static_cast<std::size_t>(grid.rows) +
+                        static_cast<std::size_t>(y)] = static_cast<std::uint8_t>(n);
         }
     }
     return grid;
@@ -74,8 +74,7 @@ CountGrid escapeCounts(const ViewState& view, CountStats* stats) {
                             .rows = grid.rows,
                             .columnBegin = columns.begin(),
                             .columnEnd = columns.end(),
-                            .counts = grid.counts.data(),
-                            .columns = grid.columns};
+                            .counts = grid.counts.data()};
             laneSlots.fetch_add(countTile(tile), std::memory_order_relaxed);
         },
         tbb::simple_partitioner{});

@@ -12,15 +12,16 @@ inline constexpr int kIterationLimit = 200;
 // ... or when x2 + y2 of the latest pass is no longer below this bound.
 inline constexpr double kEscapeBound = 4.0;
 
-// The pass counts n of the (wid + 1) x (hei + 1) grid, row by row.
+// The pass counts n of the (wid + 1) x (hei + 1) grid, column by column as
+// the drawing walks it. Each column is one contiguous run, so threads that
+// fill neighbouring columns never write to the same cache line.
 struct CountGrid {
     int columns = 0;
     int rows = 0;
     std::vector<std::uint8_t> counts;
 
     [[nodiscard]] int at(int x, int y) const {
-        return counts[static_cast<std::size_t>(y) * static_cast<std::size_t>(columns) +
-                      static_cast<std::size_t>(x)];
+        return counts[static_cast<std::size_t>(x) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(y)];
     }
 };
 

@@ -60,7 +60,7 @@ public:
     [[nodiscard]] double real() const { return tile_.real[x_]; }
     [[nodiscard]] double imaginary() const { return tile_.imaginary[y_]; }
     [[nodiscard]] std::int64_t index() const {
-        return static_cast<std::int64_t>(y_) * tile_.columns + x_;
+        return static_cast<std::int64_t>(x_) * tile_.rows + y_;
     }
 
     void advance() {

@@ -13,8 +13,7 @@ struct Tile {
     int rows = 0;
     int columnBegin = 0;
     int columnEnd = 0;
-    std::uint8_t* counts = nullptr;  // row-major, `columns` wide
-    int columns = 0;
+    std::uint8_t* counts = nullptr;  // column by column, `rows` high
 };
 
 // Fills the tile's counts with the best SIMD target of this processor.

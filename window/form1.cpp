@@ -89,11 +89,8 @@ void Form1::RenderSet() {
     try {
         const setview::CountGrid grid = setview::escapeCounts(*this);
         const setview::ColourTable colours = setview::colourTable(*this);
-        // Row by row rather than column by column: the image is stored by
-        // rows, and nobody sees the order because nothing is shown before the
-        // handler returns.
-        for (int y = 0; y < grid.rows; ++y) {
-            for (int x = 0; x < grid.columns; ++x) {
+        for (int x = 0; x < grid.columns; ++x) {
+            for (int y = 0; y < grid.rows; ++y) {
                 Picture1->PSet(static_cast<float>(x), static_cast<float>(y),
                                colours[static_cast<std::size_t>(grid.at(x, y))]);
             }
