@@ -21,9 +21,10 @@ CountGrid emptyGrid(const ViewState& view) {
     return grid;
 }
 
-// Enough columns per task to amortise its start, few enough that two cores
-// finish together even when one side of the picture is much slower.
-constexpr int kTileColumns = 8;
+// Enough points per task to amortise its start and the drain of its lanes at
+// the end, few enough that two cores finish together even when one side of
+// the picture is much slower: about eight columns.
+constexpr std::int64_t kTilePoints = 4096;
 
 }  // namespace
 
@@ -33,22 +34,8 @@ CountGrid referenceCounts(const ViewState& view) {
         const double cr = columnReal(view, x);
         for (int y = 0; y < grid.rows; ++y) {
             const double ci = rowImaginary(view, y);
-            double zx = 0;
-            double zy = 0;
-            double x2 = 0;
-            double y2 = 0;
-            int n = 1;
-            // The test sees x2 and y2 of the pass before the latest one, so an
-            // escaping point always makes one pass more than it needs.
-            while (n < kIterationLimit && x2 + y2 < kEscapeBound) {
-                x2 = zx * zx;
-                y2 = zy * zy;
-                zy = ((2 * zy) * zx) + ci;
-                zx = (x2 - y2) + cr;
-                ++n;
-            }
             grid.counts[static_cast<std::size_t>(x) * static_cast<std::size_t>(grid.rows) +
-                        static_cast<std::size_t>(y)] = static_cast<std::uint8_t>(n);
+                        static_cast<std::size_t>(y)] = static_cast<std::uint8_t>(escapeCount(cr, ci));
         }
     }
     return grid;
@@ -56,24 +43,28 @@ CountGrid referenceCounts(const ViewState& view) {
 
 CountGrid escapeCounts(const ViewState& view, CountStats* stats) {
     CountGrid grid = emptyGrid(view);
-    std::vector<double> real(static_cast<std::size_t>(grid.columns));
-    std::vector<double> imaginary(static_cast<std::size_t>(grid.rows));
+    // Padded as the kernel's tiles describe.
+    std::vector<double> real(static_cast<std::size_t>(grid.columns) + 1, 0.0);
+    std::vector<double> imaginary(static_cast<std::size_t>(grid.rows) + kImaginaryPadding, 0.0);
     for (int x = 0; x < grid.columns; ++x) {
         real[static_cast<std::size_t>(x)] = columnReal(view, x);
     }
     for (int y = 0; y < grid.rows; ++y) {
         imaginary[static_cast<std::size_t>(y)] = rowImaginary(view, y);
     }
+    for (std::size_t i = 0; i < kImaginaryPadding && grid.rows > 0; ++i) {
+        imaginary[static_cast<std::size_t>(grid.rows) + i] = imaginary[i % static_cast<std::size_t>(grid.rows)];
+    }
 
     std::atomic<std::uint64_t> laneSlots{0};
     tbb::parallel_for(
-        tbb::blocked_range<int>(0, grid.columns, kTileColumns),
-        [&](const tbb::blocked_range<int>& columns) {
+        tbb::blocked_range<std::int64_t>(0, static_cast<std::int64_t>(grid.counts.size()), kTilePoints),
+        [&](const tbb::blocked_range<std::int64_t>& points) {
             const Tile tile{.real = real.data(),
                             .imaginary = imaginary.data(),
                             .rows = grid.rows,
-                            .columnBegin = columns.begin(),
-                            .columnEnd = columns.end(),
+                            .begin = points.begin(),
+                            .end = points.end(),
                             .counts = grid.counts.data()};
             laneSlots.fetch_add(countTile(tile), std::memory_order_relaxed);
         },

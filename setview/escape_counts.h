@@ -30,6 +30,26 @@ struct CountGrid {
 inline double columnReal(const ViewState& view, int x) { return ((x + view.di) / view.zoomx1) - view.zoomx2; }
 inline double rowImaginary(const ViewState& view, int y) { return view.zoomy2 - ((y + view.dj) / view.zoomy1); }
 
+// The count n of the point c = cr + i ci: the loop of the drawing, pass by
+// pass, exactly as it is defined.
+inline int escapeCount(double cr, double ci) {
+    double zx = 0;
+    double zy = 0;
+    double x2 = 0;
+    double y2 = 0;
+    int n = 1;
+    // The test sees x2 and y2 of the pass before the latest one, so an
+    // escaping point always makes one pass more than it needs.
+    while (n < kIterationLimit && x2 + y2 < kEscapeBound) {
+        x2 = zx * zx;
+        y2 = zy * zy;
+        zy = ((2 * zy) * zx) + ci;
+        zx = (x2 - y2) + cr;
+        ++n;
+    }
+    return n;
+}
+
 // The definition of the counts: the plain loop, column by column, one point
 // after the other. Slow, and kept as the yardstick for escapeCounts.
 CountGrid referenceCounts(const ViewState& view);

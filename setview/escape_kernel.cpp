@@ -21,6 +21,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -37,7 +38,9 @@ using DoubleTag = hn::ScalableTag<double>;
 using CountTag = hn::RebindToSigned<DoubleTag>;
 using DoubleVec = hn::Vec<DoubleTag>;
 using CountVec = hn::Vec<CountTag>;
-using ActiveMask = hn::Mask<DoubleTag>;
+
+constexpr std::size_t kLanes = HWY_LANES(double);
+static_assert(kLanes <= kImaginaryPadding, "one load of imaginary parts must stay inside the padding");
 
 // Four independent vectors cover the nine-cycle latency of one pass.
 constexpr std::size_t kVectors = 4;
@@ -49,49 +52,40 @@ constexpr std::size_t kVectors = 4;
 constexpr std::int64_t kCountedBlockPasses = 8;
 constexpr std::int64_t kUncountedBlockPasses = 32;
 constexpr int kQuietBlocksBeforeUncounted = 3;
-constexpr std::size_t kMaxLanes = HWY_MAX_BYTES / sizeof(double);
 
-// Walks a tile's points column by column, top to bottom.
-class PointCursor {
-public:
-    explicit PointCursor(const Tile& tile) : tile_(tile), x_(tile.columnBegin) {}
-
-    [[nodiscard]] bool done() const { return x_ >= tile_.columnEnd || tile_.rows <= 0; }
-    [[nodiscard]] double real() const { return tile_.real[x_]; }
-    [[nodiscard]] double imaginary() const { return tile_.imaginary[y_]; }
-    [[nodiscard]] std::int64_t index() const {
-        return static_cast<std::int64_t>(x_) * tile_.rows + y_;
-    }
-
-    void advance() {
-        if (++y_ == tile_.rows) {
-            y_ = 0;
-            ++x_;
+// For each set of finished lanes (bit l for lane l), the rank of each lane
+// among them: the finished lane with rank r takes the r-th next point.
+struct RankTable {
+    std::int64_t rank[std::size_t{1} << kLanes][kLanes];
+};
+constexpr RankTable makeRankTable() {
+    RankTable table{};
+    for (std::size_t bits = 0; bits < (std::size_t{1} << kLanes); ++bits) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            table.rank[bits][lane] = std::popcount(bits & ((std::size_t{1} << lane) - 1));
         }
     }
+    return table;
+}
+HWY_ALIGN constexpr RankTable kRanks = makeRankTable();
 
-private:
-    const Tile& tile_;
-    int x_;
-    int y_ = 0;
+// The state of every lane. Plain vectors, indexed only inside fully unrolled
+// loops, so that GCC keeps what it can in registers.
+struct Lanes {
+    DoubleVec zx[kVectors];
+    DoubleVec zy[kVectors];
+    DoubleVec real[kVectors];
+    DoubleVec imaginary[kVectors];
+    CountVec n[kVectors];
+    CountVec running[kVectors];  // all ones while the lane's point goes on
+    CountVec point[kVectors];    // where its count goes, or -1 for no point
 };
 
-// The lanes of one vector between blocks, laid out for scalar access.
-struct LaneBlock {
-    HWY_ALIGN double zx[kMaxLanes];
-    HWY_ALIGN double zy[kMaxLanes];
-    HWY_ALIGN double real[kMaxLanes];
-    HWY_ALIGN double imaginary[kMaxLanes];
-    HWY_ALIGN std::int64_t n[kMaxLanes];
-    HWY_ALIGN std::int64_t active[kMaxLanes];
-    std::int64_t point[kMaxLanes];      // index into the counts, or -1 when idle
-    std::int64_t startPass[kMaxLanes];  // block pass at which the point began
-};
-
-struct LaneVectors {
-    DoubleVec zx, zy, real, imaginary;
-    CountVec n;
-    ActiveMask active;
+// The next points of the tile, in drawing order.
+struct Cursor {
+    std::int64_t next;
+    std::int64_t column;
+    std::int64_t row;
 };
 
 // One pass of the iterate, exactly as the reference loop makes it. Returns
@@ -108,33 +102,36 @@ HWY_INLINE DoubleVec iterate(DoubleVec& zx, DoubleVec& zy, DoubleVec real, Doubl
 // One pass for the lanes still running: counts it, makes it, and applies the
 // test that decides on the next one. A lane that fails the test stays stopped
 // whatever its iterate does afterwards; NaN fails it too.
-HWY_INLINE void makePass(LaneVectors& lane, DoubleVec bound) {
-    const CountTag di;
+HWY_INLINE void makePass(DoubleVec& zx, DoubleVec& zy, DoubleVec real, DoubleVec imaginary, CountVec& n,
+                         CountVec& running, DoubleVec bound) {
     const DoubleTag d;
-    lane.n = hn::Sub(lane.n, hn::BitCast(di, hn::VecFromMask(d, lane.active)));
-    const DoubleVec sum = iterate(lane.zx, lane.zy, lane.real, lane.imaginary);
-    lane.active = hn::And(lane.active, hn::Lt(sum, bound));
+    const CountTag di;
+    n = hn::Sub(n, running);
+    const DoubleVec sum = iterate(zx, zy, real, imaginary);
+    running = hn::And(running, hn::BitCast(di, hn::VecFromMask(d, hn::Lt(sum, bound))));
 }
 
-// Counted passes for all vectors. The vectors are copied into locals for the
-// block so that they live in registers rather than in the arrays the
-// bookkeeping reads.
-HWY_INLINE void runCountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t passes, DoubleVec bound) {
-    LaneVectors local[kVectors];
+// Counted passes for all vectors. Returns whether a lane stopped.
+HWY_INLINE bool runCountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec bound) {
+    const CountTag di;
+    CountVec before[kVectors];
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        local[v] = vectors[v];
+        before[v] = lanes.running[v];
     }
     for (std::int64_t p = 0; p < passes; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            makePass(local[v], bound);
+            makePass(lanes.zx[v], lanes.zy[v], lanes.real[v], lanes.imaginary[v], lanes.n[v], lanes.running[v],
+                     bound);
         }
     }
+    CountVec stopped = hn::Zero(di);
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        vectors[v] = local[v];
+        stopped = hn::Or(stopped, hn::AndNot(lanes.running[v], before[v]));
     }
+    return !hn::AllTrue(di, hn::Eq(stopped, hn::Zero(di)));
 }
 
 // Uncounted passes for all vectors, for blocks in which no point is expected
@@ -145,150 +142,143 @@ HWY_INLINE void runCountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t p
 // checked on the last sum as well because Max treats NaN differently on
 // different targets, and once a sum is NaN every later one is too.
 // Returns whether any vector had to be made again.
-HWY_INLINE bool runUncountedBlock(LaneVectors (&vectors)[kVectors], std::int64_t passes, DoubleVec bound) {
+HWY_INLINE bool runUncountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec bound) {
     const DoubleTag d;
     const CountTag di;
-    // Plain vectors indexed only inside fully unrolled loops, so that GCC
-    // keeps them all in registers.
     DoubleVec zx[kVectors];
     DoubleVec zy[kVectors];
     DoubleVec peak[kVectors];
     DoubleVec sum[kVectors];
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        zx[v] = vectors[v].zx;
-        zy[v] = vectors[v].zy;
+        zx[v] = lanes.zx[v];
+        zy[v] = lanes.zy[v];
         peak[v] = hn::Zero(d);
         sum[v] = hn::Zero(d);
     }
     for (std::int64_t p = 0; p < passes; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            sum[v] = iterate(zx[v], zy[v], vectors[v].real, vectors[v].imaginary);
+            sum[v] = iterate(zx[v], zy[v], lanes.real[v], lanes.imaginary[v]);
             peak[v] = hn::Max(peak[v], sum[v]);
         }
     }
-    bool stayed[kVectors];
+    bool replayed = false;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        stayed[v] = hn::AllTrue(d, hn::And(hn::Lt(peak[v], bound), hn::Lt(sum[v], bound)));
-        if (stayed[v]) {
-            vectors[v].zx = zx[v];
-            vectors[v].zy = zy[v];
-            vectors[v].n = hn::Add(vectors[v].n, hn::Set(di, passes));
-        }
-    }
-    bool replayed = false;
-    for (std::size_t v = 0; v < kVectors; ++v) {
-        if (!stayed[v]) {
+        if (hn::AllTrue(d, hn::And(hn::Lt(peak[v], bound), hn::Lt(sum[v], bound)))) {
+            lanes.zx[v] = zx[v];
+            lanes.zy[v] = zy[v];
+            lanes.n[v] = hn::Add(lanes.n[v], hn::And(lanes.running[v], hn::Set(di, passes)));
+        } else {
             replayed = true;
             for (std::int64_t p = 0; p < passes; ++p) {
-                makePass(vectors[v], bound);
+                makePass(lanes.zx[v], lanes.zy[v], lanes.real[v], lanes.imaginary[v], lanes.n[v],
+                         lanes.running[v], bound);
             }
         }
     }
     return replayed;
 }
 
+// Writes the counts of vector v's finished lanes and gives them the next
+// points of the tile; lanes left without a point stop and stay at zero.
+// Requires tile.rows >= kLanes, so that the new points span two columns at
+// most.
+HWY_INLINE void refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cursor, const Tile& tile) {
+    const DoubleTag d;
+    const CountTag di;
+
+    // Every lane writes its count, finished or not: a running lane's count is
+    // overwritten when its point finishes, and a lane without a point writes
+    // to a scratch byte.
+    HWY_ALIGN std::int64_t counts[kLanes];
+    HWY_ALIGN std::int64_t points[kLanes];
+    hn::Store(lanes.n[v], di, counts);
+    hn::Store(lanes.point[v], di, points);
+    std::uint8_t scratch = 0;
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        std::uint8_t* const target = points[lane] >= 0 ? tile.counts + points[lane] : &scratch;
+        *target = static_cast<std::uint8_t>(counts[lane]);
+    }
+
+    const auto isFinished = hn::MaskFromVec(finished);
+    std::uint8_t bits[8] = {};
+    hn::StoreMaskBits(di, isFinished, bits);
+    const CountVec rank = hn::Load(di, kRanks.rank[bits[0]]);
+    const CountVec point = hn::Add(hn::Set(di, cursor.next), rank);
+    const auto isNew = hn::And(isFinished, hn::Lt(point, hn::Set(di, tile.end)));
+    const auto nextColumn = hn::Lt(hn::Set(di, tile.rows - 1), hn::Add(hn::Set(di, cursor.row), rank));
+
+    const auto finishedD = hn::RebindMask(d, isFinished);
+    const auto isNewD = hn::RebindMask(d, isNew);
+    // Once the tile is used up the cursor may stand past the last column.
+    const std::int64_t column = cursor.next < tile.end ? cursor.column : 0;
+    const DoubleVec real = hn::IfThenElse(hn::RebindMask(d, nextColumn), hn::Set(d, tile.real[column + 1]),
+                                          hn::Set(d, tile.real[column]));
+    const DoubleVec imaginary =
+        hn::TableLookupLanes(hn::LoadU(d, tile.imaginary + cursor.row), hn::IndicesFromVec(d, rank));
+
+    lanes.zx[v] = hn::IfThenZeroElse(finishedD, lanes.zx[v]);
+    lanes.zy[v] = hn::IfThenZeroElse(finishedD, lanes.zy[v]);
+    lanes.real[v] = hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, real), lanes.real[v]);
+    lanes.imaginary[v] = hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, imaginary), lanes.imaginary[v]);
+    lanes.n[v] = hn::IfThenElse(isFinished, hn::Set(di, 1), lanes.n[v]);
+    lanes.point[v] = hn::IfThenElse(isNew, point, hn::IfThenElse(isFinished, hn::Set(di, -1), lanes.point[v]));
+    lanes.running[v] = hn::Or(hn::AndNot(finished, lanes.running[v]), hn::VecFromMask(di, isNew));
+
+    const std::int64_t taken =
+        std::min<std::int64_t>(std::popcount(static_cast<unsigned>(bits[0])), tile.end - cursor.next);
+    cursor.next += taken;
+    cursor.row += taken;
+    if (cursor.row >= tile.rows) {
+        cursor.row -= tile.rows;
+        ++cursor.column;
+    }
+}
+
+// For tiles whose columns are shorter than a vector: one point at a time.
+std::uint64_t countOneByOne(const Tile& tile) {
+    for (std::int64_t p = tile.begin; p < tile.end; ++p) {
+        tile.counts[p] = static_cast<std::uint8_t>(escapeCount(tile.real[p / tile.rows], tile.imaginary[p % tile.rows]));
+    }
+    return 0;
+}
+
 std::uint64_t CountTileImpl(const Tile& tile) {
     const DoubleTag d;
     const CountTag di;
-    const std::size_t lanes = hn::Lanes(d);
-
-    PointCursor cursor(tile);
-    LaneBlock blocks[kVectors];
-    LaneVectors vectors[kVectors];
-    // The earliest startPass of a running lane; the current pass when there is
-    // none, as if a point had just begun.
-    std::int64_t oldestStart[kVectors] = {};
-
-    const auto store = [&](std::size_t v) {
-        LaneBlock& block = blocks[v];
-        hn::Store(vectors[v].zx, d, block.zx);
-        hn::Store(vectors[v].zy, d, block.zy);
-        hn::Store(vectors[v].real, d, block.real);
-        hn::Store(vectors[v].imaginary, d, block.imaginary);
-        hn::Store(vectors[v].n, di, block.n);
-        hn::Store(hn::BitCast(di, hn::VecFromMask(d, vectors[v].active)), di, block.active);
-    };
-    const auto load = [&](std::size_t v) {
-        const LaneBlock& block = blocks[v];
-        vectors[v].zx = hn::Load(d, block.zx);
-        vectors[v].zy = hn::Load(d, block.zy);
-        vectors[v].real = hn::Load(d, block.real);
-        vectors[v].imaginary = hn::Load(d, block.imaginary);
-        vectors[v].n = hn::Load(di, block.n);
-        vectors[v].active = hn::MaskFromVec(hn::BitCast(d, hn::Load(di, block.active)));
-    };
-
-    // Writes the counts of finished lanes and gives them the next points.
-    // Returns whether any lane of the vector still has a point.
-    const auto refill = [&](std::size_t v, std::int64_t pass) {
-        store(v);
-        LaneBlock& block = blocks[v];
-        bool busy = false;
-        oldestStart[v] = pass;
-        for (std::size_t i = 0; i < lanes; ++i) {
-            const bool running = block.point[i] >= 0 && block.active[i] != 0 && block.n[i] < kIterationLimit;
-            if (!running) {
-                if (block.point[i] >= 0) {
-                    tile.counts[block.point[i]] = static_cast<std::uint8_t>(block.n[i]);
-                }
-                if (cursor.done()) {
-                    block.point[i] = -1;
-                    block.zx[i] = block.zy[i] = block.real[i] = block.imaginary[i] = 0;
-                    block.n[i] = 1;
-                    block.active[i] = 0;
-                    continue;
-                }
-                block.point[i] = cursor.index();
-                block.real[i] = cursor.real();
-                block.imaginary[i] = cursor.imaginary();
-                cursor.advance();
-                block.zx[i] = block.zy[i] = 0;
-                block.n[i] = 1;
-                block.active[i] = -1;
-                block.startPass[i] = pass;
-            }
-            busy = true;
-            oldestStart[v] = std::min(oldestStart[v], block.startPass[i]);
-        }
-        load(v);
-        return busy;
-    };
-
-    for (std::size_t v = 0; v < kVectors; ++v) {
-        std::fill(std::begin(blocks[v].point), std::end(blocks[v].point), -1);
-        std::fill(std::begin(blocks[v].active), std::end(blocks[v].active), 0);
-        std::fill(std::begin(blocks[v].n), std::end(blocks[v].n), 1);
-        std::fill(std::begin(blocks[v].zx), std::end(blocks[v].zx), 0.0);
-        std::fill(std::begin(blocks[v].zy), std::end(blocks[v].zy), 0.0);
-        std::fill(std::begin(blocks[v].real), std::end(blocks[v].real), 0.0);
-        std::fill(std::begin(blocks[v].imaginary), std::end(blocks[v].imaginary), 0.0);
-        load(v);
+    if (tile.rows < static_cast<int>(kLanes) || tile.begin >= tile.end) {
+        return countOneByOne(tile);
     }
 
+    Lanes lanes;
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        lanes.zx[v] = lanes.zy[v] = lanes.real[v] = lanes.imaginary[v] = hn::Zero(d);
+        lanes.n[v] = hn::Set(di, 1);
+        lanes.running[v] = hn::Zero(di);
+        lanes.point[v] = hn::Set(di, -1);
+    }
+    Cursor cursor{.next = tile.begin, .column = tile.begin / tile.rows, .row = tile.begin % tile.rows};
+
     const DoubleVec bound = hn::Set(d, kEscapeBound);
-    std::int64_t pass = 0;
+    const CountVec limit = hn::Set(di, kIterationLimit);
     std::uint64_t laneSlots = 0;
-    bool idle[kVectors] = {};
-    int quietBlocks = 0;  // counted blocks in a row in which no point escaped
+    int quietBlocks = 0;  // blocks in a row in which no point escaped
     for (;;) {
-        bool anyBusy = false;
-        std::int64_t oldest = pass;
+        CountVec largest = hn::Zero(di);  // the largest count of a running lane
+        CountVec anyRunning = hn::Zero(di);
+#pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            if (idle[v]) {
-                continue;
+            const CountVec goesOn = hn::And(lanes.running[v], hn::VecFromMask(di, hn::Lt(lanes.n[v], limit)));
+            if (!hn::AllTrue(di, hn::MaskFromVec(goesOn))) {
+                refill(lanes, v, hn::Not(goesOn), cursor, tile);
             }
-            // A lane that began at `oldestStart` has n = 1 + pass - oldestStart.
-            const bool atLimit = pass - oldestStart[v] + 1 >= kIterationLimit;
-            if (atLimit || !hn::AllTrue(d, vectors[v].active)) {
-                idle[v] = !refill(v, pass);
-            }
-            anyBusy = anyBusy || !idle[v];
-            oldest = std::min(oldest, oldestStart[v]);
+            largest = hn::Max(largest, hn::And(lanes.running[v], lanes.n[v]));
+            anyRunning = hn::Or(anyRunning, lanes.running[v]);
         }
-        if (!anyBusy) {
+        if (hn::AllTrue(di, hn::Eq(anyRunning, hn::Zero(di)))) {
             break;
         }
         // No running lane may pass the limit inside the block: then the loop
@@ -297,20 +287,12 @@ std::uint64_t CountTileImpl(const Tile& tile) {
         // Where points escape often, counting every pass is cheaper than
         // making blocks twice; where they rarely do, it is the other way.
         const bool counted = quietBlocks < kQuietBlocksBeforeUncounted;
-        const std::int64_t blockPasses = counted ? kCountedBlockPasses : kUncountedBlockPasses;
-        const std::int64_t passes = std::min(blockPasses, kIterationLimit - 1 - (pass - oldest));
-        if (counted) {
-            runCountedBlock(vectors, passes, bound);
-            bool escaped = false;
-            for (const LaneVectors& lane : vectors) {
-                escaped = escaped || !hn::AllTrue(d, lane.active);
-            }
-            quietBlocks = escaped ? 0 : quietBlocks + 1;
-        } else if (runUncountedBlock(vectors, passes, bound)) {
-            quietBlocks = 0;
-        }
-        pass += passes;
-        laneSlots += static_cast<std::uint64_t>(passes) * kVectors * lanes;
+        const std::int64_t passes =
+            std::min(counted ? kCountedBlockPasses : kUncountedBlockPasses, kIterationLimit - hn::GetLane(hn::MaxOfLanes(di, largest)));
+        const bool escaped =
+            counted ? runCountedBlock(lanes, passes, bound) : runUncountedBlock(lanes, passes, bound);
+        quietBlocks = escaped ? 0 : quietBlocks + 1;
+        laneSlots += static_cast<std::uint64_t>(passes) * kVectors * kLanes;
     }
     return laneSlots;
 }

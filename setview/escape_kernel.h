@@ -4,16 +4,20 @@
 
 namespace setview {
 
-// One tile of columns for the SIMD kernel: every row of the columns
-// [columnBegin, columnEnd), with the points of each column and row already
-// computed.
+// Entries that follow the last row's imaginary part: copies of the first
+// rows, so that one load can take the rows of a column's end and the next
+// column's start together. Covers the widest SIMD vector of doubles.
+inline constexpr int kImaginaryPadding = 16;
+
+// A run of points for the SIMD kernel, in drawing order: point p lies in
+// column p / rows and row p % rows, and its count goes to counts[p].
 struct Tile {
-    const double* real = nullptr;       // real part by column
-    const double* imaginary = nullptr;  // imaginary part by row
+    const double* real = nullptr;       // by column, plus one entry after the last
+    const double* imaginary = nullptr;  // by row, plus kImaginaryPadding entries
     int rows = 0;
-    int columnBegin = 0;
-    int columnEnd = 0;
-    std::uint8_t* counts = nullptr;  // column by column, `rows` high
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+    std::uint8_t* counts = nullptr;
 };
 
 // Fills the tile's counts with the best SIMD target of this processor.
