@@ -46,11 +46,15 @@ static_assert(kLanes <= kImaginaryPadding, "one load of imaginary parts must sta
 constexpr std::size_t kVectors = 4;
 // Passes between two looks at the lanes: longer blocks waste more lane passes
 // after a point has finished, shorter ones spend more time on bookkeeping.
-// While points escape, blocks are counted and short; after a few blocks in
-// which none did, they are uncounted and long, and a vector in which a point
-// escapes after all makes its block again, counted.
-constexpr std::int64_t kCountedBlockPasses = 8;
-constexpr std::int64_t kUncountedBlockPasses = 32;
+// While points escape, blocks are counted: short while many lanes finish at
+// each look, as in the fast-escaping area around the set, long otherwise.
+// After a few blocks in which no point escaped, blocks are uncounted and
+// long, and a vector in which a point escapes after all makes its block
+// again, counted.
+constexpr std::int64_t kShortCountedBlockPasses = 8;
+constexpr std::int64_t kLongCountedBlockPasses = 48;
+constexpr int kFinishedLanesForShortBlocks = 3;
+constexpr std::int64_t kUncountedBlockPasses = 64;
 constexpr int kQuietBlocksBeforeUncounted = 3;
 
 // For each set of finished lanes (bit l for lane l), the rank of each lane
@@ -78,7 +82,7 @@ struct Lanes {
     DoubleVec imaginary[kVectors];
     CountVec n[kVectors];
     CountVec running[kVectors];  // all ones while the lane's point goes on
-    CountVec point[kVectors];    // where its count goes, or -1 for no point
+    CountVec point[kVectors];    // where its count goes
 };
 
 // The next points of the tile, in drawing order.
@@ -111,15 +115,16 @@ HWY_INLINE void makePass(DoubleVec& zx, DoubleVec& zy, DoubleVec real, DoubleVec
     running = hn::And(running, hn::BitCast(di, hn::VecFromMask(d, hn::Lt(sum, bound))));
 }
 
-// Counted passes for all vectors. Returns whether a lane stopped.
-HWY_INLINE bool runCountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec bound) {
+// A block of counted passes for all vectors. Returns whether a lane stopped.
+template <std::int64_t kPasses>
+HWY_INLINE bool runCountedBlock(Lanes& lanes, DoubleVec bound) {
     const CountTag di;
     CountVec before[kVectors];
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
         before[v] = lanes.running[v];
     }
-    for (std::int64_t p = 0; p < passes; ++p) {
+    for (std::int64_t p = 0; p < kPasses; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
             makePass(lanes.zx[v], lanes.zy[v], lanes.real[v], lanes.imaginary[v], lanes.n[v], lanes.running[v],
@@ -138,9 +143,11 @@ HWY_INLINE bool runCountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec bou
 // to finish. Where every sum stayed below the bound, every lane made every
 // pass and its count simply grows by `passes`. A vector in which some lane
 // failed the test is taken back to the start of the block and made again
-// with counted passes, which find the exact pass. NaN fails the test; it is
-// checked on the last sum as well because Max treats NaN differently on
-// different targets, and once a sum is NaN every later one is too.
+// with counted passes, which find the exact pass.
+// NaN fails the test, but Max drops NaN on some targets. Once a sum is NaN,
+// so is the iterate and every later sum, so the test is also applied to the
+// squares of the final iterate, which catches NaN on every target (and sends
+// to the counted passes a lane that is about to escape anyway).
 // Returns whether any vector had to be made again.
 HWY_INLINE bool runUncountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec bound) {
     const DoubleTag d;
@@ -148,25 +155,23 @@ HWY_INLINE bool runUncountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec b
     DoubleVec zx[kVectors];
     DoubleVec zy[kVectors];
     DoubleVec peak[kVectors];
-    DoubleVec sum[kVectors];
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
         zx[v] = lanes.zx[v];
         zy[v] = lanes.zy[v];
         peak[v] = hn::Zero(d);
-        sum[v] = hn::Zero(d);
     }
     for (std::int64_t p = 0; p < passes; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            sum[v] = iterate(zx[v], zy[v], lanes.real[v], lanes.imaginary[v]);
-            peak[v] = hn::Max(peak[v], sum[v]);
+            peak[v] = hn::Max(peak[v], iterate(zx[v], zy[v], lanes.real[v], lanes.imaginary[v]));
         }
     }
     bool replayed = false;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        if (hn::AllTrue(d, hn::And(hn::Lt(peak[v], bound), hn::Lt(sum[v], bound)))) {
+        const DoubleVec next = hn::Add(hn::Mul(zx[v], zx[v]), hn::Mul(zy[v], zy[v]));
+        if (hn::AllTrue(d, hn::And(hn::Lt(peak[v], bound), hn::Lt(next, bound)))) {
             lanes.zx[v] = zx[v];
             lanes.zy[v] = zy[v];
             lanes.n[v] = hn::Add(lanes.n[v], hn::And(lanes.running[v], hn::Set(di, passes)));
@@ -182,24 +187,26 @@ HWY_INLINE bool runUncountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec b
 }
 
 // Writes the counts of vector v's finished lanes and gives them the next
-// points of the tile; lanes left without a point stop and stay at zero.
+// points of the tile; lanes left without a point stop, at zero. Returns the
+// number of finished lanes.
 // Requires tile.rows >= kLanes, so that the new points span two columns at
 // most.
-HWY_INLINE void refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cursor, const Tile& tile) {
+HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cursor, const Tile& tile) {
     const DoubleTag d;
     const CountTag di;
 
-    // Every lane writes its count, finished or not: a running lane's count is
-    // overwritten when its point finishes, and a lane without a point writes
-    // to a scratch byte.
+    // Every lane writes its count, finished or not, with no branch: a running
+    // lane's count is overwritten when its point finishes, and a lane left
+    // without a point keeps its last point and writes the same count again.
+    // A lane may have run past the limit inside a block; its count is the
+    // limit.
     HWY_ALIGN std::int64_t counts[kLanes];
     HWY_ALIGN std::int64_t points[kLanes];
-    hn::Store(lanes.n[v], di, counts);
+    hn::Store(hn::Min(lanes.n[v], hn::Set(di, kIterationLimit)), di, counts);
     hn::Store(lanes.point[v], di, points);
-    std::uint8_t scratch = 0;
+#pragma GCC unroll 16
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
-        std::uint8_t* const target = points[lane] >= 0 ? tile.counts + points[lane] : &scratch;
-        *target = static_cast<std::uint8_t>(counts[lane]);
+        tile.counts[points[lane]] = static_cast<std::uint8_t>(counts[lane]);
     }
 
     const auto isFinished = hn::MaskFromVec(finished);
@@ -223,21 +230,23 @@ HWY_INLINE void refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& c
     lanes.zy[v] = hn::IfThenZeroElse(finishedD, lanes.zy[v]);
     lanes.real[v] = hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, real), lanes.real[v]);
     lanes.imaginary[v] = hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, imaginary), lanes.imaginary[v]);
-    lanes.n[v] = hn::IfThenElse(isFinished, hn::Set(di, 1), lanes.n[v]);
-    lanes.point[v] = hn::IfThenElse(isNew, point, hn::IfThenElse(isFinished, hn::Set(di, -1), lanes.point[v]));
+    lanes.n[v] = hn::IfThenElse(isNew, hn::Set(di, 1), lanes.n[v]);
+    lanes.point[v] = hn::IfThenElse(isNew, point, lanes.point[v]);
     lanes.running[v] = hn::Or(hn::AndNot(finished, lanes.running[v]), hn::VecFromMask(di, isNew));
 
-    const std::int64_t taken =
-        std::min<std::int64_t>(std::popcount(static_cast<unsigned>(bits[0])), tile.end - cursor.next);
+    const int finishedLanes = std::popcount(static_cast<unsigned>(bits[0]));
+    const std::int64_t taken = std::min<std::int64_t>(finishedLanes, tile.end - cursor.next);
     cursor.next += taken;
     cursor.row += taken;
     if (cursor.row >= tile.rows) {
         cursor.row -= tile.rows;
         ++cursor.column;
     }
+    return finishedLanes;
 }
 
-// For tiles whose columns are shorter than a vector: one point at a time.
+// For tiles too small to give every lane a point, or whose columns are
+// shorter than a vector: one point at a time.
 std::uint64_t countOneByOne(const Tile& tile) {
     for (std::int64_t p = tile.begin; p < tile.end; ++p) {
         tile.counts[p] = static_cast<std::uint8_t>(escapeCount(tile.real[p / tile.rows], tile.imaginary[p % tile.rows]));
@@ -248,7 +257,7 @@ std::uint64_t countOneByOne(const Tile& tile) {
 std::uint64_t CountTileImpl(const Tile& tile) {
     const DoubleTag d;
     const CountTag di;
-    if (tile.rows < static_cast<int>(kLanes) || tile.begin >= tile.end) {
+    if (tile.rows < static_cast<int>(kLanes) || tile.end - tile.begin < static_cast<std::int64_t>(kVectors * kLanes)) {
         return countOneByOne(tile);
     }
 
@@ -258,7 +267,9 @@ std::uint64_t CountTileImpl(const Tile& tile) {
         lanes.zx[v] = lanes.zy[v] = lanes.real[v] = lanes.imaginary[v] = hn::Zero(d);
         lanes.n[v] = hn::Set(di, 1);
         lanes.running[v] = hn::Zero(di);
-        lanes.point[v] = hn::Set(di, -1);
+        // Before its first point a lane writes 1 to the tile's first count,
+        // which the lane that takes that point overwrites later.
+        lanes.point[v] = hn::Set(di, tile.begin);
     }
     Cursor cursor{.next = tile.begin, .column = tile.begin / tile.rows, .row = tile.begin % tile.rows};
 
@@ -267,30 +278,45 @@ std::uint64_t CountTileImpl(const Tile& tile) {
     std::uint64_t laneSlots = 0;
     int quietBlocks = 0;  // blocks in a row in which no point escaped
     for (;;) {
-        CountVec largest = hn::Zero(di);  // the largest count of a running lane
         CountVec anyRunning = hn::Zero(di);
+        int finishedLanes = 0;
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
             const CountVec goesOn = hn::And(lanes.running[v], hn::VecFromMask(di, hn::Lt(lanes.n[v], limit)));
             if (!hn::AllTrue(di, hn::MaskFromVec(goesOn))) {
-                refill(lanes, v, hn::Not(goesOn), cursor, tile);
+                finishedLanes += refill(lanes, v, hn::Not(goesOn), cursor, tile);
             }
-            largest = hn::Max(largest, hn::And(lanes.running[v], lanes.n[v]));
             anyRunning = hn::Or(anyRunning, lanes.running[v]);
         }
         if (hn::AllTrue(di, hn::Eq(anyRunning, hn::Zero(di)))) {
             break;
         }
-        // No running lane may pass the limit inside the block: then the loop
-        // test n < 200 holds for every pass the block makes, and only the
-        // escape test needs checking per pass.
         // Where points escape often, counting every pass is cheaper than
         // making blocks twice; where they rarely do, it is the other way.
-        const bool counted = quietBlocks < kQuietBlocksBeforeUncounted;
-        const std::int64_t passes =
-            std::min(counted ? kCountedBlockPasses : kUncountedBlockPasses, kIterationLimit - hn::GetLane(hn::MaxOfLanes(di, largest)));
-        const bool escaped =
-            counted ? runCountedBlock(lanes, passes, bound) : runUncountedBlock(lanes, passes, bound);
+        // A counted block may take a lane past the limit, which costs a few
+        // lane passes but keeps every counted block the same length; its
+        // count is cut back to the limit when it is written. An uncounted
+        // block stops at the limit, so that lanes which began together
+        // finish together.
+        std::int64_t passes = 0;
+        bool escaped = false;
+        if (quietBlocks < kQuietBlocksBeforeUncounted) {
+            if (finishedLanes >= kFinishedLanesForShortBlocks) {
+                passes = kShortCountedBlockPasses;
+                escaped = runCountedBlock<kShortCountedBlockPasses>(lanes, bound);
+            } else {
+                passes = kLongCountedBlockPasses;
+                escaped = runCountedBlock<kLongCountedBlockPasses>(lanes, bound);
+            }
+        } else {
+            CountVec largest = hn::Zero(di);  // the largest count of a running lane
+#pragma GCC unroll 16
+            for (std::size_t v = 0; v < kVectors; ++v) {
+                largest = hn::Max(largest, hn::And(lanes.running[v], lanes.n[v]));
+            }
+            passes = std::min(kUncountedBlockPasses, kIterationLimit - hn::GetLane(hn::MaxOfLanes(di, largest)));
+            escaped = runUncountedBlock(lanes, passes, bound);
+        }
         quietBlocks = escaped ? 0 : quietBlocks + 1;
         laneSlots += static_cast<std::uint64_t>(passes) * kVectors * kLanes;
     }
