@@ -7,8 +7,11 @@
 #include <limits>
 #include <random>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "setview/escape_counts.h"
+#include "setview/escape_kernel.h"
 #include "views.h"
 
 namespace {
@@ -117,6 +120,46 @@ TEST_P(FastCounts, EqualReferenceOnExtremeViews) {
     view.wid = 37;  // tiles and vectors that do not divide the grid evenly
     view.hei = 2;
     expectSameCounts(view);
+}
+
+TEST_P(FastCounts, EqualReferenceOnSmallGrids) {
+    // Columns shorter than, equal to and just longer than a vector; grids
+    // with fewer points than the lanes in flight; vectors whose points run
+    // from one column into the next.
+    using Size = std::pair<std::int16_t, std::int16_t>;
+    for (const auto& [wid, hei] : {Size{0, 0}, Size{0, 10}, Size{3, 1}, Size{3, 3}, Size{4, 4}, Size{6, 8},
+                                   Size{40, 4}, Size{9, 62}}) {
+        SCOPED_TRACE(::testing::Message() << "wid " << wid << ", hei " << hei);
+        ViewState view = testviews::pressed(testviews::wholeSet(), {{190, 190}});
+        view.wid = wid;
+        view.hei = hei;
+        expectSameCounts(view);
+    }
+}
+
+TEST_P(FastCounts, StopsANaNPointThatArrivesAmongQuietOnes) {
+    // Every point stays for good except those of one column whose real part
+    // is NaN. They take lanes while the tile runs uncounted blocks, and must
+    // still stop at their second pass. No view makes such a column, but the
+    // kernel must count any tile right.
+    constexpr int kRows = 64;
+    constexpr int kColumns = 40;
+    std::vector<double> real(kColumns + 1, -0.1);
+    std::vector<double> imaginary(kRows + setview::kImaginaryPadding, 0.05);
+    real[30] = std::numeric_limits<double>::quiet_NaN();
+    std::vector<std::uint8_t> counts(kRows * kColumns);
+    const setview::Tile tile{.real = real.data(),
+                             .imaginary = imaginary.data(),
+                             .rows = kRows,
+                             .begin = 0,
+                             .end = kRows * kColumns,
+                             .counts = counts.data()};
+    setview::countTile(tile);
+    for (int p = 0; p < kRows * kColumns; ++p) {
+        ASSERT_EQ(counts[static_cast<std::size_t>(p)], setview::escapeCount(real[p / kRows], imaginary[p % kRows]))
+            << "point " << p;
+    }
+    EXPECT_EQ(counts[30 * kRows], 3);
 }
 
 TEST(FastCounts, EqualReferenceForEveryThreadCount) {
