@@ -40,6 +40,7 @@ using DoubleVec = hn::Vec<DoubleTag>;
 using CountVec = hn::Vec<CountTag>;
 
 constexpr std::size_t kLanes = HWY_LANES(double);
+static_assert(kLanes <= kImaginaryPadding, "one load of imaginary parts must stay inside the padding");
 
 // 2 * zy: with a constant 2 the compiler makes it zy + zy, the same bits. In
 // counted passes that suits; in uncounted passes the adders are the busiest
@@ -47,7 +48,6 @@ constexpr std::size_t kLanes = HWY_LANES(double);
 // moves the work to the multipliers and makes those passes about a tenth
 // faster.
 const volatile double kOpaqueTwo = 2.0;
-static_assert(kLanes <= kImaginaryPadding, "one load of imaginary parts must stay inside the padding");
 
 // Four independent vectors cover the nine-cycle latency of one pass.
 constexpr std::size_t kVectors = 4;
