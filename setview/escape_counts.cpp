@@ -44,7 +44,7 @@ CountGrid referenceCounts(const ViewState& view) {
 CountGrid escapeCounts(const ViewState& view, CountStats* stats) {
     CountGrid grid = emptyGrid(view);
     // Padded as the kernel's tiles describe.
-    std::vector<double> real(static_cast<std::size_t>(grid.columns) + 1, 0.0);
+    std::vector<double> real(static_cast<std::size_t>(grid.columns) + kRealPadding, 0.0);
     std::vector<double> imaginary(static_cast<std::size_t>(grid.rows) + kImaginaryPadding, 0.0);
     for (int x = 0; x < grid.columns; ++x) {
         real[static_cast<std::size_t>(x)] = columnReal(view, x);

@@ -227,10 +227,8 @@ HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cu
 
     const auto finishedD = hn::RebindMask(d, isFinished);
     const auto isNewD = hn::RebindMask(d, isNew);
-    // Once the tile is used up the cursor may stand past the last column.
-    const std::int64_t column = cursor.next < tile.end ? cursor.column : 0;
-    const DoubleVec real = hn::IfThenElse(hn::RebindMask(d, nextColumn), hn::Set(d, tile.real[column + 1]),
-                                          hn::Set(d, tile.real[column]));
+    const DoubleVec real = hn::IfThenElse(hn::RebindMask(d, nextColumn), hn::Set(d, tile.real[cursor.column + 1]),
+                                          hn::Set(d, tile.real[cursor.column]));
     const DoubleVec imaginary =
         hn::TableLookupLanes(hn::LoadU(d, tile.imaginary + cursor.row), hn::IndicesFromVec(d, rank));
 

@@ -4,6 +4,11 @@
 
 namespace setview {
 
+// Entries that follow the last column's real part: a refill reads the real
+// parts of the cursor's column and the next, and once the grid is used up the
+// cursor stands one column past the last.
+inline constexpr int kRealPadding = 2;
+
 // Entries that follow the last row's imaginary part: copies of the first
 // rows, so that one load can take the rows of a column's end and the next
 // column's start together. Covers the widest SIMD vector of doubles.
@@ -12,7 +17,7 @@ inline constexpr int kImaginaryPadding = 16;
 // A run of points for the SIMD kernel, in drawing order: point p lies in
 // column p / rows and row p % rows, and its count goes to counts[p].
 struct Tile {
-    const double* real = nullptr;       // by column, plus one entry after the last
+    const double* real = nullptr;       // by column, plus kRealPadding entries
     const double* imaginary = nullptr;  // by row, plus kImaginaryPadding entries
     int rows = 0;
     std::int64_t begin = 0;

@@ -144,7 +144,7 @@ TEST_P(FastCounts, StopsANaNPointThatArrivesAmongQuietOnes) {
     // kernel must count any tile right.
     constexpr int kRows = 64;
     constexpr int kColumns = 40;
-    std::vector<double> real(kColumns + 1, -0.1);
+    std::vector<double> real(kColumns + setview::kRealPadding, -0.1);
     std::vector<double> imaginary(kRows + setview::kImaginaryPadding, 0.05);
     real[30] = std::numeric_limits<double>::quiet_NaN();
     std::vector<std::uint8_t> counts(kRows * kColumns);
