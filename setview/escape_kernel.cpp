@@ -1,7 +1,10 @@
 // The SIMD kernel behind escapeCounts, compiled once per Highway target and
 // chosen at run time.
 //
-// Each vector lane carries one point. A lane whose point has finished takes
+// Where points stop within a few passes, as in most of the area around the
+// set, runs of consecutive points are counted straight away, one point per
+// lane, and need no lane bookkeeping at all. Elsewhere each vector lane
+// carries one point. A lane whose point has finished takes
 // the next point of the tile at the next block boundary, so that one slow
 // point never holds idle lanes beside it. Several independent vectors are kept
 // in flight to hide the latency of the multiply-add chain.
@@ -40,7 +43,6 @@ using DoubleVec = hn::Vec<DoubleTag>;
 using CountVec = hn::Vec<CountTag>;
 
 constexpr std::size_t kLanes = HWY_LANES(double);
-static_assert(kLanes <= kImaginaryPadding, "one load of imaginary parts must stay inside the padding");
 
 // 2 * zy: with a constant 2 the compiler makes it zy + zy, the same bits. In
 // counted passes that suits; in uncounted passes the adders are the busiest
@@ -49,8 +51,12 @@ static_assert(kLanes <= kImaginaryPadding, "one load of imaginary parts must sta
 // faster.
 const volatile double kOpaqueTwo = 2.0;
 
-// Four independent vectors cover the nine-cycle latency of one pass.
-constexpr std::size_t kVectors = 4;
+// Independent vectors in flight. Four just cover the nine-cycle latency of
+// one pass, and the pass units still wait on it now and then; five leave
+// room, and more no longer fit the registers.
+constexpr std::size_t kVectors = 5;
+constexpr std::size_t kAllLanes = kVectors * kLanes;
+static_assert(kAllLanes <= kImaginaryPadding, "one run of imaginary parts must stay inside the padding");
 // Passes between two looks at the lanes: longer blocks waste more lane passes
 // after a point has finished, shorter ones spend more time on bookkeeping.
 // While points escape, blocks are counted: short while many lanes finish at
@@ -63,6 +69,14 @@ constexpr std::int64_t kLongCountedBlockPasses = 48;
 constexpr int kFinishedLanesForShortBlocks = 3;
 constexpr std::int64_t kUncountedBlockPasses = 64;
 constexpr int kQuietBlocksBeforeUncounted = 3;
+// Runs of kAllLanes consecutive points are tried with up to kProbePasses
+// counted passes, looking every kProbeStep passes whether all have stopped.
+// A run in which a point goes on is left to the lanes, and the next try
+// waits for twice as many points as the last, up to 2^kMaxProbeBackoff runs,
+// so that inside the set tries cost next to nothing.
+constexpr std::int64_t kProbePasses = 8;
+constexpr std::int64_t kProbeStep = 4;
+constexpr int kMaxProbeBackoff = 6;
 
 // For each set of finished lanes (bit l for lane l), the rank of each lane
 // among them: the finished lane with rank r takes the r-th next point.
@@ -196,9 +210,11 @@ HWY_INLINE bool runUncountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec b
 
 // Writes the counts of vector v's finished lanes and gives them the next
 // points of the tile; lanes left without a point stop, at zero. Returns the
-// number of finished lanes.
+// number of finished lanes. The lanes' first points come with kFirst, when
+// there are no counts to write yet.
 // Requires tile.rows >= kLanes, so that the new points span two columns at
 // most.
+template <bool kFirst>
 HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cursor, const Tile& tile) {
     const DoubleTag d;
     const CountTag di;
@@ -208,13 +224,15 @@ HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cu
     // without a point keeps its last point and writes the same count again.
     // A lane may have run past the limit inside a block; its count is the
     // limit.
-    HWY_ALIGN std::int64_t counts[kLanes];
-    HWY_ALIGN std::int64_t points[kLanes];
-    hn::Store(hn::Min(lanes.n[v], hn::Set(di, kIterationLimit)), di, counts);
-    hn::Store(lanes.point[v], di, points);
+    if (!kFirst) {
+        HWY_ALIGN std::int64_t counts[kLanes];
+        HWY_ALIGN std::int64_t points[kLanes];
+        hn::Store(hn::Min(lanes.n[v], hn::Set(di, kIterationLimit)), di, counts);
+        hn::Store(lanes.point[v], di, points);
 #pragma GCC unroll 16
-    for (std::size_t lane = 0; lane < kLanes; ++lane) {
-        tile.counts[points[lane]] = static_cast<std::uint8_t>(counts[lane]);
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            tile.counts[points[lane]] = static_cast<std::uint8_t>(counts[lane]);
+        }
     }
 
     const auto isFinished = hn::MaskFromVec(finished);
@@ -251,6 +269,95 @@ HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cu
     return finishedLanes;
 }
 
+// Tries the next run of kAllLanes points of the tile, one point per lane, with
+// up to kProbePasses counted passes. If they all stop, writes their counts,
+// moves the cursor past them and returns true; otherwise changes nothing and
+// returns false. Requires tile.rows >= kAllLanes, so that the run spans two
+// columns at most, and kAllLanes points left.
+HWY_INLINE bool probe(Cursor& cursor, const Tile& tile, std::uint64_t& laneSlots) {
+    const DoubleTag d;
+    const CountTag di;
+    const DoubleVec bound = hn::Set(d, kEscapeBound);
+    const DoubleVec thisColumn = hn::Set(d, tile.real[cursor.column]);
+    const DoubleVec nextColumn = hn::Set(d, tile.real[cursor.column + 1]);
+    const CountVec lastRow = hn::Set(di, tile.rows - 1 - cursor.row);  // in lanes from the run's start
+    DoubleVec zx[kVectors];
+    DoubleVec zy[kVectors];
+    DoubleVec real[kVectors];
+    DoubleVec imaginary[kVectors];
+    CountVec n[kVectors];
+    CountVec running[kVectors];
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        const auto offset = static_cast<std::int64_t>(v * kLanes);
+        real[v] = hn::IfThenElse(hn::RebindMask(d, hn::Lt(lastRow, hn::Iota(di, offset))), nextColumn, thisColumn);
+        imaginary[v] = hn::LoadU(d, tile.imaginary + cursor.row + offset);
+        zx[v] = zy[v] = hn::Zero(d);
+        n[v] = hn::Set(di, 1);
+        running[v] = hn::Set(di, -1);
+    }
+    for (std::int64_t passes = 0;;) {
+        for (std::int64_t p = 0; p < kProbeStep; ++p) {
+#pragma GCC unroll 16
+            for (std::size_t v = 0; v < kVectors; ++v) {
+                makePass(zx[v], zy[v], real[v], imaginary[v], n[v], running[v], bound);
+            }
+        }
+        passes += kProbeStep;
+        laneSlots += kProbeStep * kAllLanes;
+        CountVec anyRunning = running[0];
+#pragma GCC unroll 16
+        for (std::size_t v = 1; v < kVectors; ++v) {
+            anyRunning = hn::Or(anyRunning, running[v]);
+        }
+        if (hn::AllTrue(di, hn::Eq(anyRunning, hn::Zero(di)))) {
+            break;
+        }
+        if (passes >= kProbePasses) {
+            return false;
+        }
+    }
+    HWY_ALIGN std::int64_t counts[kAllLanes];
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        hn::Store(n[v], di, counts + v * kLanes);
+    }
+    std::uint8_t* const out = tile.counts + cursor.next;
+#pragma GCC unroll 64
+    for (std::size_t i = 0; i < kAllLanes; ++i) {
+        out[i] = static_cast<std::uint8_t>(counts[i]);
+    }
+    cursor.next += static_cast<std::int64_t>(kAllLanes);
+    cursor.row += static_cast<std::int64_t>(kAllLanes);
+    if (cursor.row >= tile.rows) {
+        cursor.row -= tile.rows;
+        ++cursor.column;
+    }
+    return true;
+}
+
+// Where the next try of a run of points may start, and how long the last
+// tries failed in a row.
+struct Probing {
+    std::int64_t from;
+    int backoff;
+};
+
+// Counts runs of points at the cursor while they stop within the probe's
+// passes. Keeps kAllLanes points back for the lanes, which must all get a
+// point when they first fill.
+HWY_INLINE void probeAhead(Probing& probing, Cursor& cursor, const Tile& tile, std::uint64_t& laneSlots) {
+    constexpr auto kRun = static_cast<std::int64_t>(kAllLanes);
+    while (cursor.next >= probing.from && tile.end - cursor.next >= 2 * kRun) {
+        if (!probe(cursor, tile, laneSlots)) {
+            probing.from = cursor.next + (kRun << probing.backoff);
+            probing.backoff = std::min(probing.backoff + 1, kMaxProbeBackoff);
+            return;
+        }
+        probing.backoff = 0;
+    }
+}
+
 // For tiles too small to give every lane a point, or whose columns are
 // shorter than a vector: one point at a time.
 std::uint64_t countOneByOne(const Tile& tile) {
@@ -263,40 +370,33 @@ std::uint64_t countOneByOne(const Tile& tile) {
 std::uint64_t CountTileImpl(const Tile& tile) {
     const DoubleTag d;
     const CountTag di;
-    if (tile.rows < static_cast<int>(kLanes) || tile.end - tile.begin < static_cast<std::int64_t>(kVectors * kLanes)) {
+    if (tile.rows < static_cast<int>(kLanes) || tile.end - tile.begin < static_cast<std::int64_t>(kAllLanes)) {
         return countOneByOne(tile);
     }
 
+    Cursor cursor{.next = tile.begin, .column = tile.begin / tile.rows, .row = tile.begin % tile.rows};
+    std::uint64_t laneSlots = 0;
+    // Columns shorter than a run of points are left to the lanes.
+    Probing probing{.from = tile.rows >= static_cast<int>(kAllLanes) ? tile.begin : tile.end, .backoff = 0};
+    probeAhead(probing, cursor, tile, laneSlots);
+
+    // Every lane gets a point: the tile has kAllLanes points at least, and
+    // probing keeps that many back.
     Lanes lanes;
+    int finishedLanes = 0;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
         lanes.zx[v] = lanes.zy[v] = lanes.real[v] = lanes.imaginary[v] = hn::Zero(d);
         lanes.n[v] = hn::Set(di, 1);
         lanes.running[v] = hn::Zero(di);
-        // Before its first point a lane writes 1 to the tile's first count,
-        // which the lane that takes that point overwrites later.
         lanes.point[v] = hn::Set(di, tile.begin);
+        finishedLanes += refill<true>(lanes, v, hn::Set(di, -1), cursor, tile);
     }
-    Cursor cursor{.next = tile.begin, .column = tile.begin / tile.rows, .row = tile.begin % tile.rows};
 
     const DoubleVec bound = hn::Set(d, kEscapeBound);
     const CountVec limit = hn::Set(di, kIterationLimit);
-    std::uint64_t laneSlots = 0;
     int quietBlocks = 0;  // blocks in a row in which no point escaped
     for (;;) {
-        CountVec anyRunning = hn::Zero(di);
-        int finishedLanes = 0;
-#pragma GCC unroll 16
-        for (std::size_t v = 0; v < kVectors; ++v) {
-            const CountVec goesOn = hn::And(lanes.running[v], hn::VecFromMask(di, hn::Lt(lanes.n[v], limit)));
-            if (!hn::AllTrue(di, hn::MaskFromVec(goesOn))) {
-                finishedLanes += refill(lanes, v, hn::Not(goesOn), cursor, tile);
-            }
-            anyRunning = hn::Or(anyRunning, lanes.running[v]);
-        }
-        if (hn::AllTrue(di, hn::Eq(anyRunning, hn::Zero(di)))) {
-            break;
-        }
         // Where points escape often, counting every pass is cheaper than
         // making blocks twice; where they rarely do, it is the other way.
         // A counted block may take a lane past the limit, which costs a few
@@ -324,7 +424,22 @@ std::uint64_t CountTileImpl(const Tile& tile) {
             escaped = runUncountedBlock(lanes, passes, bound);
         }
         quietBlocks = escaped ? 0 : quietBlocks + 1;
-        laneSlots += static_cast<std::uint64_t>(passes) * kVectors * kLanes;
+        laneSlots += static_cast<std::uint64_t>(passes) * kAllLanes;
+
+        probeAhead(probing, cursor, tile, laneSlots);
+        CountVec anyRunning = hn::Zero(di);
+        finishedLanes = 0;
+#pragma GCC unroll 16
+        for (std::size_t v = 0; v < kVectors; ++v) {
+            const CountVec goesOn = hn::And(lanes.running[v], hn::VecFromMask(di, hn::Lt(lanes.n[v], limit)));
+            if (!hn::AllTrue(di, hn::MaskFromVec(goesOn))) {
+                finishedLanes += refill<false>(lanes, v, hn::Not(goesOn), cursor, tile);
+            }
+            anyRunning = hn::Or(anyRunning, lanes.running[v]);
+        }
+        if (hn::AllTrue(di, hn::Eq(anyRunning, hn::Zero(di)))) {
+            break;
+        }
     }
     return laneSlots;
 }

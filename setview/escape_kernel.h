@@ -11,8 +11,9 @@ inline constexpr int kRealPadding = 2;
 
 // Entries that follow the last row's imaginary part: copies of the first
 // rows, so that one load can take the rows of a column's end and the next
-// column's start together. Covers the widest SIMD vector of doubles.
-inline constexpr int kImaginaryPadding = 16;
+// column's start together. Covers every lane of the kernel's vectors in
+// flight at the widest SIMD width, which it loads in one run.
+inline constexpr int kImaginaryPadding = 64;
 
 // A run of points for the SIMD kernel, in drawing order: point p lies in
 // column p / rows and row p % rows, and its count goes to counts[p].

@@ -125,10 +125,11 @@ TEST_P(FastCounts, EqualReferenceOnExtremeViews) {
 TEST_P(FastCounts, EqualReferenceOnSmallGrids) {
     // Columns shorter than, equal to and just longer than a vector; grids
     // with fewer points than the lanes in flight; vectors whose points run
-    // from one column into the next.
+    // from one column into the next; columns just shorter and longer than
+    // the runs of points that are counted without lanes.
     using Size = std::pair<std::int16_t, std::int16_t>;
     for (const auto& [wid, hei] : {Size{0, 0}, Size{0, 10}, Size{3, 1}, Size{3, 3}, Size{4, 4}, Size{6, 8},
-                                   Size{40, 4}, Size{9, 62}}) {
+                                   Size{40, 4}, Size{9, 62}, Size{60, 18}, Size{60, 20}, Size{60, 40}}) {
         SCOPED_TRACE(::testing::Message() << "wid " << wid << ", hei " << hei);
         ViewState view = testviews::pressed(testviews::wholeSet(), {{190, 190}});
         view.wid = wid;
