@@ -3,11 +3,11 @@
 //
 // Where points stop within a few passes, as in most of the area around the
 // set, runs of consecutive points are counted straight away, one point per
-// lane, and need no lane bookkeeping at all. Elsewhere each vector lane
-// carries one point. A lane whose point has finished takes
-// the next point of the tile at the next block boundary, so that one slow
-// point never holds idle lanes beside it. Several independent vectors are kept
-// in flight to hide the latency of the multiply-add chain.
+// lane, with no lane bookkeeping at all. Elsewhere each vector lane carries
+// one point, and a lane whose point has finished takes the next point of the
+// tile at the next block boundary, so that one slow point never holds idle
+// lanes beside it. Several independent vectors are kept in flight to hide the
+// latency of the multiply-add chain.
 //
 // Every lane performs exactly the arithmetic of the reference loop, in the
 // same order and precision (2 * zy may come out as zy + zy, which gives the
@@ -224,7 +224,7 @@ HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cu
     // without a point keeps its last point and writes the same count again.
     // A lane may have run past the limit inside a block; its count is the
     // limit.
-    if (!kFirst) {
+    if constexpr (!kFirst) {
         HWY_ALIGN std::int64_t counts[kLanes];
         HWY_ALIGN std::int64_t points[kLanes];
         hn::Store(hn::Min(lanes.n[v], hn::Set(di, kIterationLimit)), di, counts);
