@@ -111,6 +111,16 @@ struct Cursor {
     std::int64_t next;
     std::int64_t column;
     std::int64_t row;
+
+    // Moves past `taken` points, which never span more than two columns.
+    void advance(std::int64_t taken, int rows) {
+        next += taken;
+        row += taken;
+        if (row >= rows) {
+            row -= rows;
+            ++column;
+        }
+    }
 };
 
 // One pass of the iterate, exactly as the reference loop makes it, with
@@ -260,12 +270,7 @@ HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cu
 
     const int finishedLanes = std::popcount(static_cast<unsigned>(bits[0]));
     const std::int64_t taken = std::min<std::int64_t>(finishedLanes, tile.end - cursor.next);
-    cursor.next += taken;
-    cursor.row += taken;
-    if (cursor.row >= tile.rows) {
-        cursor.row -= tile.rows;
-        ++cursor.column;
-    }
+    cursor.advance(taken, tile.rows);
     return finishedLanes;
 }
 
@@ -327,12 +332,7 @@ HWY_INLINE bool probe(Cursor& cursor, const Tile& tile, std::uint64_t& laneSlots
     for (std::size_t i = 0; i < kAllLanes; ++i) {
         out[i] = static_cast<std::uint8_t>(counts[i]);
     }
-    cursor.next += static_cast<std::int64_t>(kAllLanes);
-    cursor.row += static_cast<std::int64_t>(kAllLanes);
-    if (cursor.row >= tile.rows) {
-        cursor.row -= tile.rows;
-        ++cursor.column;
-    }
+    cursor.advance(static_cast<std::int64_t>(kAllLanes), tile.rows);
     return true;
 }
 
