@@ -12,8 +12,10 @@
 #include <QImage>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <set>
 
@@ -25,8 +27,6 @@
 namespace {
 
 constexpr int kSide = 500;
-
-using ChannelOf = int (*)(setview::Colour);
 
 // A factor whose channel matches the picture for every count, or nothing.
 std::optional<float> recoverFactor(const setview::CountGrid& grid, const QImage& picture, int (*channelOf)(QRgb)) {
