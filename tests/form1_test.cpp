@@ -2,6 +2,8 @@
 #include <QFile>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -10,7 +12,9 @@
 #include "setview/colour.h"
 #include "setview/escape_counts.h"
 #include "setview/random_source.h"
+#include "window/client_area.h"
 #include "window/form1.h"
+#include "window/printed_text.h"
 
 namespace {
 
@@ -58,6 +62,32 @@ setview::ViewState viewAfterResets(int resets) {
 }
 
 setview::ViewState viewOf(const Form1& form) { return static_cast<const setview::ViewState&>(form); }
+
+// What `widget` shows of `area` (its own pixels plus its children's), one
+// logical pixel per pixel.
+QImage shownOn(QWidget& widget, const QRect& area) {
+    QImage shown = widget.grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    shown.setDevicePixelRatio(1);
+    if (shown.size() != area.size()) {
+        shown = shown.scaled(area.size());  // nearest pixel, as in shownPicture
+    }
+    return shown;
+}
+
+// Whether every pixel on the edge of `rect` in `image` has `colour`.
+bool perimeterIs(const QImage& image, const QRect& rect, QRgb colour) {
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+        if (image.pixel(x, rect.top()) != colour || image.pixel(x, rect.bottom()) != colour) {
+            return false;
+        }
+    }
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        if (image.pixel(rect.left(), y) != colour || image.pixel(rect.right(), y) != colour) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -260,6 +290,79 @@ private slots:
         QCOMPARE(window->text(QAccessible::Description), kPrompt);
     }
 
+    // What a screen reader is given: a frame, an image, and the prompt as a
+    // notification of its own, reachable from the window.
+    void screenReaderSeesFrameImageAndPrompt() {
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(form_.get());
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Form1"));
+        QAccessibleInterface* picture = QAccessible::queryAccessibleInterface(form_->Picture1);
+        QCOMPARE(picture->role(), QAccessible::Graphic);
+        QVERIFY(picture->state().focusable);
+        QCOMPARE(picture->rect(), QRect(form_->mapToGlobal(QPoint(56, 64)), QSize(500, 500)));
+
+        QAccessibleInterface* prompt = nullptr;
+        for (int i = 0; i < window->childCount(); ++i) {
+            if (window->child(i)->role() == QAccessible::Notification) {
+                QVERIFY(prompt == nullptr);
+                prompt = window->child(i);
+                QCOMPARE(window->indexOfChild(prompt), i);
+            }
+        }
+        QVERIFY(prompt != nullptr);
+        QCOMPARE(prompt->parent(), window);
+        QCOMPARE(prompt->text(QAccessible::Name), kPrompt);
+        QVERIFY(!prompt->state().invisible);
+        // Where it is printed: under the picture, clear of it.
+        QCOMPARE(prompt->rect().topLeft(), form_->mapToGlobal(QPoint(55, 580)));
+        QVERIFY(!prompt->rect().intersects(picture->rect()));
+
+        // Erased, the prompt is gone from the tree's view too.
+        form_->Cls();
+        QCOMPARE(prompt->text(QAccessible::Name), QString());
+        QVERIFY(prompt->state().invisible);
+    }
+
+    // The picture has the focus at start; a ring in the window just outside
+    // it shows that, clear of the button and the prompt, and never touches
+    // the picture's own pixels.
+    void focusRingFollowsThePicturesFocus() {
+        QTRY_VERIFY(form_->isActiveWindow());
+        ClientArea* const clientArea = form_->findChild<ClientArea*>();
+        const QRect band = clientArea->focusRingBounds();
+        const QRect picture = form_->Picture1->geometry();
+        QVERIFY(band.contains(picture.adjusted(-2, -2, 2, 2)));
+        QVERIFY(!band.intersects(form_->Command1->geometry()));
+        QVERIFY(!band.intersects(clientArea->printedText()->rect()));
+        const QRgb highlight = form_->palette().color(QPalette::Highlight).rgb();
+        const QRgb window = form_->palette().color(QPalette::Window).rgb();
+        const QImage expected = expectedPicture(viewOf(*form_));
+        // The band's rings of pixels, from its outer edge (0) in to the one
+        // that touches the picture (reach - 1).
+        const int reach = picture.left() - band.left();
+        const auto ringIs = [&](int inset, QRgb colour) {
+            const QRect ring = QRect(QPoint(0, 0), band.size()).adjusted(inset, inset, -inset, -inset);
+            return perimeterIs(shownOn(*clientArea, band), ring, colour);
+        };
+
+        QCOMPARE(QApplication::focusWidget(), form_->Picture1);
+        QVERIFY(ringIs(0, highlight));
+        QVERIFY(ringIs(reach - 1, window));  // a gap keeps the picture's edge its own
+        QCOMPARE(shownOn(*clientArea, picture), expected);
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form_->Command1);
+        for (int inset = 0; inset < reach; ++inset) {
+            QVERIFY(ringIs(inset, window));
+        }
+        QCOMPARE(shownOn(*clientArea, picture), expected);
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form_->Picture1);
+        QVERIFY(ringIs(0, highlight));
+        QCOMPARE(shownOn(*clientArea, picture), expected);
+    }
+
     void focusOnNewIsVisible() {
         QTRY_VERIFY(form_->isActiveWindow());
         const QImage unfocused = form_->Command1->grab().toImage();
@@ -274,16 +377,65 @@ private slots:
     void forcedWindowSizeKeepsTheLayout() {
         form_->setMinimumSize(0, 0);
         form_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        const QScrollArea* const scrollArea = form_->findChild<QScrollArea*>();
+        QVERIFY(scrollArea != nullptr);
         for (const QSize size : {QSize(320, 240), QSize(1200, 900)}) {
             form_->resize(size);
             QCoreApplication::processEvents();
             QCOMPARE(form_->size(), size);
             QCOMPARE(form_->Picture1->geometry(), QRect(56, 64, 500, 500));
             QCOMPARE(form_->Command1->geometry(), QRect(576, 544, 57, 17));
+            // Scroll bars only when the window is smaller than the layout.
+            const bool small = size.width() < 650;
+            QCOMPARE(scrollArea->horizontalScrollBar()->isVisible(), small);
+            QCOMPARE(scrollArea->verticalScrollBar()->isVisible(), small);
         }
+        QCOMPARE(form_->Picture1->mapTo(form_.get(), QPoint(0, 0)), QPoint(56, 64));
         QTest::mousePress(form_->Picture1, Qt::LeftButton, {}, QPoint(375, 125));
         QCOMPARE(form_->di, 1250.0);
         QCOMPARE(shownPicture(*form_), expectedPicture(viewOf(*form_)));
+    }
+
+    // In a window forced to 400 x 300 the scroll bars bring "new" and the
+    // prompt into view; Tab alone scrolls to "new".
+    void smallWindowKeepsNewAndThePromptInReach() {
+        form_->setMinimumSize(0, 0);
+        form_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        form_->resize(400, 300);
+        QCoreApplication::processEvents();
+        QScrollArea* const scrollArea = form_->findChild<QScrollArea*>();
+        QVERIFY(scrollArea->horizontalScrollBar()->isVisible());
+        QVERIFY(scrollArea->verticalScrollBar()->isVisible());
+        QVERIFY(form_->Command1->visibleRegion().isEmpty());
+
+        QTRY_VERIFY(form_->isActiveWindow());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form_->Command1);
+        QCOMPARE(form_->Command1->visibleRegion().boundingRect(), form_->Command1->rect());
+        QTest::mouseClick(form_->Command1, Qt::LeftButton);
+        QCOMPARE(drawings_->count(), 1);
+        QCOMPARE(viewOf(*form_), viewAfterResets(2));
+        QCOMPARE(shownPicture(*form_), expectedPicture(viewOf(*form_)));
+
+        // The prompt: scrolled into view, it is inked where the window shows it.
+        ClientArea* const clientArea = form_->findChild<ClientArea*>();
+        const QRect prompt = clientArea->printedText()->rect();
+        scrollArea->horizontalScrollBar()->setValue(scrollArea->horizontalScrollBar()->maximum());
+        QVERIFY(!scrollArea->viewport()->rect().contains(
+            QRect(clientArea->mapTo(scrollArea->viewport(), prompt.topLeft()), prompt.size())));
+        scrollArea->ensureVisible(prompt.center().x(), prompt.center().y(), prompt.width() / 2 + 1,
+                                  prompt.height() / 2 + 1);
+        const QRect promptOnWindow(clientArea->mapTo(form_.get(), prompt.topLeft()), prompt.size());
+        QVERIFY(scrollArea->viewport()->geometry().contains(promptOnWindow));
+        QVERIFY(promptIsVisible(promptOnWindow));
+
+        // Back to full size: no scroll bars, and the layout where it was.
+        form_->resize(650, 610);
+        QCoreApplication::processEvents();
+        QVERIFY(!scrollArea->horizontalScrollBar()->isVisible());
+        QVERIFY(!scrollArea->verticalScrollBar()->isVisible());
+        QCOMPARE(form_->Picture1->mapTo(form_.get(), QPoint(0, 0)), QPoint(56, 64));
+        QCOMPARE(form_->Command1->mapTo(form_.get(), QPoint(0, 0)), QPoint(576, 544));
     }
 
     // A thousand zooms and a hundred fresh starts: nothing accumulates.
@@ -322,9 +474,10 @@ private:
         return fields.size() > 1 ? fields[1].toLong() * 4 : 0;
     }
 
-    // The prompt is drawn in the window's text colour under the drawing area.
-    bool promptIsVisible() {
-        const QImage window = form_->grab(QRect(55, 578, 300, 24)).toImage();
+    // The prompt is drawn in the window's text colour under the drawing area,
+    // or wherever the window shows that part of its client area.
+    bool promptIsVisible(const QRect& onWindow = QRect(55, 578, 300, 24)) {
+        const QImage window = form_->grab(onWindow).toImage();
         const QRgb background = form_->palette().color(QPalette::Window).rgb();
         int inked = 0;
         for (int y = 0; y < window.height(); ++y) {

@@ -2,19 +2,20 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
-#include <QPainter>
+#include <QScrollArea>
 #include <QTime>
+#include <QVBoxLayout>
 
-#include <algorithm>
 #include <exception>
 
 #include "setview/colour.h"
 #include "setview/escape_counts.h"
+#include "window/accessibility.h"
 
 namespace {
 
 // The layout, in logical pixels of the client area. It never follows the
-// window's size.
+// window's size: a window forced smaller scrolls it instead.
 constexpr QPoint kPictureAt{56, 64};
 constexpr QRect kButtonGeometry{576, 544, 57, 17};
 constexpr float kPromptX = 55;
@@ -26,12 +27,29 @@ constexpr QSize kClientSize{650, 610};
 
 Form1::Form1(Clock timer, QWidget* parent)
     : QWidget(parent),
-      Picture1(new ::Picture1(this)),
-      Command1(new QPushButton(QStringLiteral("new"), this)),
+      clientArea_(new ClientArea(kClientSize)),
+      Picture1(new ::Picture1(clientArea_)),
+      Command1(new QPushButton(QStringLiteral("new"), clientArea_)),
       timer_(std::move(timer)) {
+    // Before a screen reader asks about the window or the picture: Qt keeps
+    // its first answer for each object.
+    installAccessibleInterfaces();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setFixedSize(kClientSize);
+
+    // Scroll bars appear only when a window manager forces the window below
+    // the layout's size; without a frame the client area's origin is the
+    // window's, so every control sits where it always has.
+    auto* const scrollArea = new QScrollArea(this);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    // Tab goes from the picture to "new" and back, never to the scroll area;
+    // moving the focus to a control scrolls that control into view.
+    scrollArea->setFocusPolicy(Qt::NoFocus);
+    scrollArea->setWidget(clientArea_);
+    auto* const layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scrollArea);
 
     Picture1->move(kPictureAt);
     Picture1->setAccessibleName(tr("Mandelbrot set"));
@@ -47,6 +65,7 @@ Form1::Form1(Clock timer, QWidget* parent)
 
     setTabOrder(Picture1, Command1);
     Picture1->setFocus();
+    clientArea_->setFocusRingFor(Picture1);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Picture1, &::Picture1::MouseDown, this, &Form1::Picture1_MouseDown);
@@ -101,34 +120,19 @@ void Form1::RenderSet() {
     CurrentY = kPromptY;
     Print(QStringLiteral("Select interesting area and CLICK"), LineEnd::Stay);
     Print(QStringLiteral(" *"));
+    clientArea_->printedText()->announce();
     emit drawingFinished();
 }
 
 void Form1::Cls() {
-    printed_.clear();
+    clientArea_->printedText()->clear();
     CurrentX = 0;
     CurrentY = 0;
-    announcePrintedText();
-    update();
-}
-
-void Form1::announcePrintedText() {
-    // Screen readers learn of the prompt through the window's description;
-    // Qt tells them when it changes.
-    setAccessibleDescription(printedText());
 }
 
 void Form1::Print(const QString& text, LineEnd end) {
-    const QFontMetricsF metrics(font());
-    const PrintedText piece{QPointF(CurrentX, CurrentY), text};
-    // The prompt is printed over its own earlier copy after every "new"; an
-    // identical piece on top of another changes nothing on screen, so it is
-    // kept once rather than piling up for as long as the window lives.
-    if (std::find(printed_.begin(), printed_.end(), piece) == printed_.end()) {
-        printed_.push_back(piece);
-        announcePrintedText();
-        update();
-    }
+    const QFontMetricsF metrics(clientArea_->font());
+    clientArea_->printedText()->add({QPointF(CurrentX, CurrentY), text});
     if (end == LineEnd::Stay) {
         CurrentX += static_cast<float>(metrics.horizontalAdvance(text));
     } else {
@@ -141,20 +145,4 @@ void Form1::Show() { show(); }
 
 void Form1::Randomize(float seed) { random_.Randomize(seed); }
 
-QString Form1::printedText() const {
-    QString text;
-    for (const PrintedText& piece : printed_) {
-        text += piece.text;
-    }
-    return text;
-}
-
-void Form1::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.setFont(font());
-    const qreal ascent = QFontMetricsF(font()).ascent();
-    for (const PrintedText& piece : printed_) {
-        painter.drawText(piece.topLeft + QPointF(0, ascent), piece.text);
-    }
-}
+QString Form1::printedText() const { return clientArea_->printedText()->text(); }

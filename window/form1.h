@@ -5,17 +5,22 @@
 #include <QWidget>
 
 #include <functional>
-#include <vector>
 
 #include "setview/random_source.h"
 #include "setview/view_state.h"
+#include "window/client_area.h"
 #include "window/picture1.h"
 
 // The program's one window. Its public fields are the view state (wid, hei,
 // di, dj, zoomx1 ... f); its handlers run to their end, drawing included,
 // before Qt delivers the next event, so presses made meanwhile wait their turn.
+// The controls and the printed text sit on a client area of fixed layout in a
+// scroll area, so that a window forced smaller keeps all of them in reach.
 class Form1 : public QWidget, public setview::ViewState {
     Q_OBJECT
+
+    // First, because the controls below are built on it.
+    ClientArea* const clientArea_;
 
 public:
     // Seconds since midnight; tests pass a fixed clock to get fixed colours.
@@ -58,20 +63,9 @@ signals:
     // A drawing has finished and its prompt is printed.
     void drawingFinished();
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
 private:
-    struct PrintedText {
-        QPointF topLeft;
-        QString text;
-        bool operator==(const PrintedText&) const = default;
-    };
-
     void Randomize(float seed);
-    void announcePrintedText();
 
     Clock timer_;
     setview::RandomSource random_;
-    std::vector<PrintedText> printed_;
 };

@@ -1,0 +1,53 @@
+#include "window/client_area.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QPen>
+#include <QRegion>
+
+ClientArea::ClientArea(QSize size, QWidget* parent) : QWidget(parent), printed_(new PrintedText(this)) {
+    setObjectName(QStringLiteral("ClientArea"));
+    setFixedSize(size);
+}
+
+void ClientArea::setFocusRingFor(QWidget* child) {
+    ringed_ = child;
+    // Focus changes reach the child, not its parent, which paints the ring.
+    ringed_->installEventFilter(this);
+    updateFocusRing();
+}
+
+QRect ClientArea::focusRingBounds() const {
+    if (ringed_ == nullptr) {
+        return {};
+    }
+    const int reach = kRingGap + kRingWidth;
+    return ringed_->geometry().adjusted(-reach, -reach, reach, reach);
+}
+
+void ClientArea::updateFocusRing() {
+    // Only the band around the child: repainting the child itself would cost
+    // a copy of the whole picture and show nothing new.
+    update(QRegion(focusRingBounds()).subtracted(QRegion(ringed_->geometry())));
+}
+
+bool ClientArea::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ringed_ && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        updateFocusRing();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ClientArea::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    printed_->paint(painter);
+    if (ringed_ != nullptr && ringed_->hasFocus()) {
+        // A square pen centred on a rectangle half a pen inside the band
+        // fills exactly the band, at any device pixel ratio.
+        const qreal inset = kRingWidth / 2.0;
+        painter.setPen(QPen(palette().color(QPalette::Highlight), kRingWidth, Qt::SolidLine, Qt::SquareCap,
+                            Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(focusRingBounds()).adjusted(inset, inset, -inset, -inset));
+    }
+}
