@@ -16,6 +16,12 @@
 // lane that fails the escape test stays stopped. Where no point is expected
 // to escape, blocks of passes run without that bookkeeping and are made again
 // with it in the rare case that a point did escape.
+//
+// The kernel is written for any vector length. On SVE the length is known
+// only at run time, so the lane count is always Lanes(d), and vectors never
+// sit in arrays or structs, which cannot hold vectors of unknown size: the
+// lanes' state lives in plain aligned memory, sized for the longest vector a
+// target allows, and the hot loops load it into vector variables.
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "setview/escape_kernel.cpp"
@@ -24,7 +30,6 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -42,8 +47,6 @@ using CountTag = hn::RebindToSigned<DoubleTag>;
 using DoubleVec = hn::Vec<DoubleTag>;
 using CountVec = hn::Vec<CountTag>;
 
-constexpr std::size_t kLanes = HWY_LANES(double);
-
 // 2 * zy: with a constant 2 the compiler makes it zy + zy, the same bits. In
 // counted passes that suits; in uncounted passes the adders are the busiest
 // units, and a 2 the compiler cannot see keeps it a multiplication, which
@@ -55,8 +58,10 @@ const volatile double kOpaqueTwo = 2.0;
 // one pass, and the pass units still wait on it now and then; five leave
 // room, and more no longer fit the registers.
 constexpr std::size_t kVectors = 5;
-constexpr std::size_t kAllLanes = kVectors * kLanes;
-static_assert(kAllLanes <= kImaginaryPadding, "one run of imaginary parts must stay inside the padding");
+// Room for the lanes of the longest vectors this target may have; a
+// processor with shorter ones uses the first kVectors * Lanes(d) entries.
+constexpr std::size_t kMaxAllLanes = kVectors * hn::MaxLanes(DoubleTag());
+static_assert(kMaxAllLanes <= kImaginaryPadding, "one run of imaginary parts must stay inside the padding");
 // Passes between two looks at the lanes: longer blocks waste more lane passes
 // after a point has finished, shorter ones spend more time on bookkeeping.
 // While points escape, blocks are counted: short while many lanes finish at
@@ -69,41 +74,25 @@ constexpr std::int64_t kLongCountedBlockPasses = 48;
 constexpr int kFinishedLanesForShortBlocks = 3;
 constexpr std::int64_t kUncountedBlockPasses = 64;
 constexpr int kQuietBlocksBeforeUncounted = 3;
-// Runs of kAllLanes consecutive points are tried with up to kProbePasses
-// counted passes, looking every kProbeStep passes whether all have stopped.
-// A run in which a point goes on is left to the lanes, and the next try
-// waits for twice as many points as the last, up to 2^kMaxProbeBackoff runs,
-// so that inside the set tries cost next to nothing.
+// Runs of kVectors * Lanes(d) consecutive points are tried with up to
+// kProbePasses counted passes, looking every kProbeStep passes whether all
+// have stopped. A run in which a point goes on is left to the lanes, and the
+// next try waits for twice as many points as the last, up to 2^kMaxProbeBackoff
+// runs, so that inside the set tries cost next to nothing.
 constexpr std::int64_t kProbePasses = 8;
 constexpr std::int64_t kProbeStep = 4;
 constexpr int kMaxProbeBackoff = 6;
 
-// For each set of finished lanes (bit l for lane l), the rank of each lane
-// among them: the finished lane with rank r takes the r-th next point.
-struct RankTable {
-    std::int64_t rank[std::size_t{1} << kLanes][kLanes];
-};
-constexpr RankTable makeRankTable() {
-    RankTable table{};
-    for (std::size_t bits = 0; bits < (std::size_t{1} << kLanes); ++bits) {
-        for (std::size_t lane = 0; lane < kLanes; ++lane) {
-            table.rank[bits][lane] = std::popcount(bits & ((std::size_t{1} << lane) - 1));
-        }
-    }
-    return table;
-}
-HWY_ALIGN constexpr RankTable kRanks = makeRankTable();
-
-// The state of every lane. Plain vectors, indexed only inside fully unrolled
-// loops, so that GCC keeps what it can in registers.
-struct Lanes {
-    DoubleVec zx[kVectors];
-    DoubleVec zy[kVectors];
-    DoubleVec real[kVectors];
-    DoubleVec imaginary[kVectors];
-    CountVec n[kVectors];
-    CountVec running[kVectors];  // all ones while the lane's point goes on
-    CountVec point[kVectors];    // where its count goes
+// The state of every lane, vector after vector: lane l of vector v is entry
+// v * Lanes(d) + l of each array.
+struct LaneState {
+    HWY_ALIGN double zx[kMaxAllLanes];
+    HWY_ALIGN double zy[kMaxAllLanes];
+    HWY_ALIGN double real[kMaxAllLanes];
+    HWY_ALIGN double imaginary[kMaxAllLanes];
+    HWY_ALIGN std::int64_t n[kMaxAllLanes];
+    HWY_ALIGN std::int64_t running[kMaxAllLanes];  // all ones while the lane's point goes on
+    HWY_ALIGN std::int64_t point[kMaxAllLanes];    // where its count goes
 };
 
 // The next points of the tile, in drawing order.
@@ -134,40 +123,56 @@ HWY_INLINE DoubleVec iterate(DoubleVec& zx, DoubleVec& zy, DoubleVec real, Doubl
     return hn::Add(x2, y2);
 }
 
-// One pass for the lanes still running: counts it, makes it, and applies the
-// test that decides on the next one. A lane that fails the test stays stopped
-// whatever its iterate does afterwards; NaN fails it too.
-HWY_INLINE void makePass(DoubleVec& zx, DoubleVec& zy, DoubleVec real, DoubleVec imaginary, CountVec& n,
-                         CountVec& running, DoubleVec bound) {
+// `passes` passes for the lanes of vector v that are still running: each
+// pass is counted, made, and followed by the test that decides on the next
+// one. A lane that fails the test stays stopped whatever its iterate does
+// afterwards; NaN fails it too.
+HWY_INLINE void makeCountedPasses(LaneState& lanes, std::size_t v, std::int64_t passes) {
     const DoubleTag d;
     const CountTag di;
-    n = hn::Sub(n, running);
-    const DoubleVec sum = iterate(zx, zy, real, imaginary, hn::Set(d, 2.0));
-    running = hn::And(running, hn::BitCast(di, hn::VecFromMask(d, hn::Lt(sum, bound))));
+    const std::size_t at = v * hn::Lanes(d);
+    const DoubleVec real = hn::Load(d, lanes.real + at);
+    const DoubleVec imaginary = hn::Load(d, lanes.imaginary + at);
+    const DoubleVec two = hn::Set(d, 2.0);
+    const DoubleVec bound = hn::Set(d, kEscapeBound);
+    DoubleVec zx = hn::Load(d, lanes.zx + at);
+    DoubleVec zy = hn::Load(d, lanes.zy + at);
+    CountVec n = hn::Load(di, lanes.n + at);
+    CountVec running = hn::Load(di, lanes.running + at);
+    for (std::int64_t p = 0; p < passes; ++p) {
+        n = hn::Sub(n, running);
+        const DoubleVec sum = iterate(zx, zy, real, imaginary, two);
+        running = hn::And(running, hn::BitCast(di, hn::VecFromMask(d, hn::Lt(sum, bound))));
+    }
+    hn::Store(zx, d, lanes.zx + at);
+    hn::Store(zy, d, lanes.zy + at);
+    hn::Store(n, di, lanes.n + at);
+    hn::Store(running, di, lanes.running + at);
 }
 
-// A block of counted passes for all vectors. Returns whether a lane stopped.
+// A block of kPasses counted passes for all vectors, interleaved pass by pass
+// so that the vectors' chains overlap. Written over the lanes' memory: with
+// the vectors' offsets known, GCC keeps them in registers across the block.
 template <std::int64_t kPasses>
-HWY_INLINE bool runCountedBlock(Lanes& lanes, DoubleVec bound) {
-    const CountTag di;
-    CountVec before[kVectors];
-#pragma GCC unroll 16
-    for (std::size_t v = 0; v < kVectors; ++v) {
-        before[v] = lanes.running[v];
-    }
+HWY_INLINE void runCountedBlock(LaneState& lanes) {
     for (std::int64_t p = 0; p < kPasses; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            makePass(lanes.zx[v], lanes.zy[v], lanes.real[v], lanes.imaginary[v], lanes.n[v], lanes.running[v],
-                     bound);
+            makeCountedPasses(lanes, v, 1);
         }
     }
-    CountVec stopped = hn::Zero(di);
+}
+
+// How many lanes are running, over all vectors.
+HWY_INLINE std::size_t runningLanes(const LaneState& lanes) {
+    const CountTag di;
+    const std::size_t count = hn::Lanes(di);
+    std::size_t total = 0;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        stopped = hn::Or(stopped, hn::AndNot(lanes.running[v], before[v]));
+        total += hn::CountTrue(di, hn::MaskFromVec(hn::Load(di, lanes.running + v * count)));
     }
-    return !hn::AllTrue(di, hn::Eq(stopped, hn::Zero(di)));
+    return total;
 }
 
 // Uncounted passes for all vectors, for blocks in which no point is expected
@@ -180,159 +185,168 @@ HWY_INLINE bool runCountedBlock(Lanes& lanes, DoubleVec bound) {
 // squares of the final iterate, which catches NaN on every target (and sends
 // to the counted passes a lane that is about to escape anyway).
 // Returns whether any vector had to be made again.
-HWY_INLINE bool runUncountedBlock(Lanes& lanes, std::int64_t passes, DoubleVec bound) {
+HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
     const DoubleTag d;
     const CountTag di;
-    DoubleVec zx[kVectors];
-    DoubleVec zy[kVectors];
-    DoubleVec peak[kVectors];
+    const std::size_t count = hn::Lanes(d);
+    const std::size_t allLanes = kVectors * count;
     const DoubleVec two = hn::Set(d, kOpaqueTwo);
-#pragma GCC unroll 16
-    for (std::size_t v = 0; v < kVectors; ++v) {
-        zx[v] = lanes.zx[v];
-        zy[v] = lanes.zy[v];
-        peak[v] = hn::Zero(d);
-    }
+    const DoubleVec bound = hn::Set(d, kEscapeBound);
+    // Where a vector made again starts from, and the largest sum each lane
+    // saw in the block.
+    HWY_ALIGN double startZx[kMaxAllLanes];
+    HWY_ALIGN double startZy[kMaxAllLanes];
+    HWY_ALIGN double peak[kMaxAllLanes];
+    std::copy_n(lanes.zx, allLanes, startZx);
+    std::copy_n(lanes.zy, allLanes, startZy);
+    std::fill_n(peak, allLanes, 0.0);
     for (std::int64_t p = 0; p < passes; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            peak[v] = hn::Max(peak[v], iterate(zx[v], zy[v], lanes.real[v], lanes.imaginary[v], two));
+            const std::size_t at = v * count;
+            DoubleVec zx = hn::Load(d, lanes.zx + at);
+            DoubleVec zy = hn::Load(d, lanes.zy + at);
+            const DoubleVec sum =
+                iterate(zx, zy, hn::Load(d, lanes.real + at), hn::Load(d, lanes.imaginary + at), two);
+            hn::Store(zx, d, lanes.zx + at);
+            hn::Store(zy, d, lanes.zy + at);
+            hn::Store(hn::Max(hn::Load(d, peak + at), sum), d, peak + at);
         }
     }
     bool replayed = false;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        const DoubleVec next = hn::Add(hn::Mul(zx[v], zx[v]), hn::Mul(zy[v], zy[v]));
-        if (hn::AllTrue(d, hn::And(hn::Lt(peak[v], bound), hn::Lt(next, bound)))) {
-            lanes.zx[v] = zx[v];
-            lanes.zy[v] = zy[v];
-            lanes.n[v] = hn::Add(lanes.n[v], hn::And(lanes.running[v], hn::Set(di, passes)));
+        const std::size_t at = v * count;
+        const DoubleVec zx = hn::Load(d, lanes.zx + at);
+        const DoubleVec zy = hn::Load(d, lanes.zy + at);
+        const DoubleVec next = hn::Add(hn::Mul(zx, zx), hn::Mul(zy, zy));
+        if (hn::AllTrue(d, hn::And(hn::Lt(hn::Load(d, peak + at), bound), hn::Lt(next, bound)))) {
+            const CountVec n = hn::Load(di, lanes.n + at);
+            hn::Store(hn::Add(n, hn::And(hn::Load(di, lanes.running + at), hn::Set(di, passes))), di, lanes.n + at);
         } else {
             replayed = true;
-            for (std::int64_t p = 0; p < passes; ++p) {
-                makePass(lanes.zx[v], lanes.zy[v], lanes.real[v], lanes.imaginary[v], lanes.n[v],
-                         lanes.running[v], bound);
-            }
+            hn::Store(hn::Load(d, startZx + at), d, lanes.zx + at);
+            hn::Store(hn::Load(d, startZy + at), d, lanes.zy + at);
+            makeCountedPasses(lanes, v, passes);
         }
     }
     return replayed;
 }
 
 // Writes the counts of vector v's finished lanes and gives them the next
-// points of the tile; lanes left without a point stop, at zero. Returns the
-// number of finished lanes. The lanes' first points come with kFirst, when
-// there are no counts to write yet.
-// Requires tile.rows >= kLanes, so that the new points span two columns at
+// points of the tile, in lane order; lanes left without a point stop, at
+// zero. Returns the number of finished lanes. The lanes' first points come
+// with kFirst, when there are no counts to write yet.
+// Requires tile.rows >= Lanes(d), so that the new points span two columns at
 // most.
 template <bool kFirst>
-HWY_INLINE int refill(Lanes& lanes, std::size_t v, CountVec finished, Cursor& cursor, const Tile& tile) {
+HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Tile& tile) {
     const DoubleTag d;
     const CountTag di;
+    const std::size_t count = hn::Lanes(d);
+    const std::size_t at = v * count;
+    const CountVec n = hn::Load(di, lanes.n + at);
+    const auto goesOn =
+        hn::And(hn::MaskFromVec(hn::Load(di, lanes.running + at)), hn::Lt(n, hn::Set(di, kIterationLimit)));
+    if (!kFirst && hn::AllTrue(di, goesOn)) {
+        return 0;
+    }
+    const auto isFinished = hn::Not(goesOn);
 
-    // Every lane writes its count, finished or not, with no branch: a running
-    // lane's count is overwritten when its point finishes, and a lane left
-    // without a point keeps its last point and writes the same count again.
-    // A lane may have run past the limit inside a block; its count is the
-    // limit.
+    // Every lane writes its count, finished or not, with no branch: a
+    // running lane's count is overwritten when its point finishes, and a lane
+    // left without a point keeps its last point and writes the same count
+    // again. A lane may have run past the limit inside a block; its count is
+    // the limit.
     if constexpr (!kFirst) {
-        HWY_ALIGN std::int64_t counts[kLanes];
-        HWY_ALIGN std::int64_t points[kLanes];
-        hn::Store(hn::Min(lanes.n[v], hn::Set(di, kIterationLimit)), di, counts);
-        hn::Store(lanes.point[v], di, points);
-#pragma GCC unroll 16
-        for (std::size_t lane = 0; lane < kLanes; ++lane) {
-            tile.counts[points[lane]] = static_cast<std::uint8_t>(counts[lane]);
+        for (std::size_t lane = at; lane < at + count; ++lane) {
+            tile.counts[lanes.point[lane]] =
+                static_cast<std::uint8_t>(std::min<std::int64_t>(lanes.n[lane], kIterationLimit));
         }
     }
 
-    const auto isFinished = hn::MaskFromVec(finished);
-    std::uint8_t bits[8] = {};
-    hn::StoreMaskBits(di, isFinished, bits);
-    const CountVec rank = hn::Load(di, kRanks.rank[bits[0]]);
+    // The finished lane with rank r among the finished ones takes the r-th
+    // next point. The ranks are a running sum over the lanes, made in
+    // log2(lanes) steps that each add the sums so far, shifted up by twice
+    // as many lanes as the step before.
+    const CountVec one = hn::And(hn::VecFromMask(di, isFinished), hn::Set(di, 1));
+    const CountVec lane = hn::Iota(di, 0);
+    CountVec finishedUpTo = one;
+    for (std::int64_t shift = 1; shift < static_cast<std::int64_t>(count); shift *= 2) {
+        const auto from = hn::IndicesFromVec(di, hn::Max(hn::Sub(lane, hn::Set(di, shift)), hn::Zero(di)));
+        const CountVec shifted = hn::TableLookupLanes(finishedUpTo, from);
+        finishedUpTo = hn::Add(finishedUpTo, hn::IfThenElseZero(hn::Lt(hn::Set(di, shift - 1), lane), shifted));
+    }
+    const CountVec rank = hn::Sub(finishedUpTo, one);
     const CountVec point = hn::Add(hn::Set(di, cursor.next), rank);
     const auto isNew = hn::And(isFinished, hn::Lt(point, hn::Set(di, tile.end)));
     const auto nextColumn = hn::Lt(hn::Set(di, tile.rows - 1), hn::Add(hn::Set(di, cursor.row), rank));
-
-    const auto finishedD = hn::RebindMask(d, isFinished);
-    const auto isNewD = hn::RebindMask(d, isNew);
     const DoubleVec real = hn::IfThenElse(hn::RebindMask(d, nextColumn), hn::Set(d, tile.real[cursor.column + 1]),
                                           hn::Set(d, tile.real[cursor.column]));
     const DoubleVec imaginary =
         hn::TableLookupLanes(hn::LoadU(d, tile.imaginary + cursor.row), hn::IndicesFromVec(d, rank));
 
-    lanes.zx[v] = hn::IfThenZeroElse(finishedD, lanes.zx[v]);
-    lanes.zy[v] = hn::IfThenZeroElse(finishedD, lanes.zy[v]);
-    lanes.real[v] = hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, real), lanes.real[v]);
-    lanes.imaginary[v] = hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, imaginary), lanes.imaginary[v]);
-    lanes.n[v] = hn::IfThenElse(isNew, hn::Set(di, 1), lanes.n[v]);
-    lanes.point[v] = hn::IfThenElse(isNew, point, lanes.point[v]);
-    lanes.running[v] = hn::Or(hn::AndNot(finished, lanes.running[v]), hn::VecFromMask(di, isNew));
+    const auto finishedD = hn::RebindMask(d, isFinished);
+    const auto isNewD = hn::RebindMask(d, isNew);
+    hn::Store(hn::IfThenZeroElse(finishedD, hn::Load(d, lanes.zx + at)), d, lanes.zx + at);
+    hn::Store(hn::IfThenZeroElse(finishedD, hn::Load(d, lanes.zy + at)), d, lanes.zy + at);
+    hn::Store(hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, real), hn::Load(d, lanes.real + at)), d,
+              lanes.real + at);
+    hn::Store(hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, imaginary), hn::Load(d, lanes.imaginary + at)),
+              d, lanes.imaginary + at);
+    hn::Store(hn::IfThenElse(isNew, hn::Set(di, 1), n), di, lanes.n + at);
+    hn::Store(hn::IfThenElse(isNew, point, hn::Load(di, lanes.point + at)), di, lanes.point + at);
+    hn::Store(hn::VecFromMask(di, hn::Or(goesOn, isNew)), di, lanes.running + at);
 
-    const int finishedLanes = std::popcount(static_cast<unsigned>(bits[0]));
-    const std::int64_t taken = std::min<std::int64_t>(finishedLanes, tile.end - cursor.next);
-    cursor.advance(taken, tile.rows);
+    const auto finishedLanes = static_cast<int>(hn::CountTrue(di, isFinished));
+    cursor.advance(std::min<std::int64_t>(finishedLanes, tile.end - cursor.next), tile.rows);
     return finishedLanes;
 }
 
-// Tries the next run of kAllLanes points of the tile, one point per lane, with
-// up to kProbePasses counted passes. If they all stop, writes their counts,
-// moves the cursor past them and returns true; otherwise changes nothing and
-// returns false. Requires tile.rows >= kAllLanes, so that the run spans two
-// columns at most, and kAllLanes points left.
+// Tries the next run of kVectors * Lanes(d) points of the tile, one point per
+// lane, with up to kProbePasses counted passes. If they all stop, writes
+// their counts, moves the cursor past them and returns true; otherwise
+// changes nothing and returns false. Requires the run to lie within the tile
+// and to span two columns at most.
 HWY_INLINE bool probe(Cursor& cursor, const Tile& tile, std::uint64_t& laneSlots) {
     const DoubleTag d;
     const CountTag di;
-    const DoubleVec bound = hn::Set(d, kEscapeBound);
+    const std::size_t count = hn::Lanes(d);
+    const std::size_t run = kVectors * count;
     const DoubleVec thisColumn = hn::Set(d, tile.real[cursor.column]);
     const DoubleVec nextColumn = hn::Set(d, tile.real[cursor.column + 1]);
     const CountVec lastRow = hn::Set(di, tile.rows - 1 - cursor.row);  // in lanes from the run's start
-    DoubleVec zx[kVectors];
-    DoubleVec zy[kVectors];
-    DoubleVec real[kVectors];
-    DoubleVec imaginary[kVectors];
-    CountVec n[kVectors];
-    CountVec running[kVectors];
+    LaneState lanes;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        const auto offset = static_cast<std::int64_t>(v * kLanes);
-        real[v] = hn::IfThenElse(hn::RebindMask(d, hn::Lt(lastRow, hn::Iota(di, offset))), nextColumn, thisColumn);
-        imaginary[v] = hn::LoadU(d, tile.imaginary + cursor.row + offset);
-        zx[v] = zy[v] = hn::Zero(d);
-        n[v] = hn::Set(di, 1);
-        running[v] = hn::Set(di, -1);
+        const std::size_t at = v * count;
+        const auto inNextColumn = hn::Lt(lastRow, hn::Iota(di, static_cast<std::int64_t>(at)));
+        hn::Store(hn::IfThenElse(hn::RebindMask(d, inNextColumn), nextColumn, thisColumn), d, lanes.real + at);
+        hn::Store(hn::LoadU(d, tile.imaginary + cursor.row + static_cast<std::int64_t>(at)), d, lanes.imaginary + at);
+        hn::Store(hn::Zero(d), d, lanes.zx + at);
+        hn::Store(hn::Zero(d), d, lanes.zy + at);
+        hn::Store(hn::Set(di, 1), di, lanes.n + at);
+        hn::Store(hn::Set(di, -1), di, lanes.running + at);
     }
-    for (std::int64_t passes = 0;;) {
-        for (std::int64_t p = 0; p < kProbeStep; ++p) {
-#pragma GCC unroll 16
-            for (std::size_t v = 0; v < kVectors; ++v) {
-                makePass(zx[v], zy[v], real[v], imaginary[v], n[v], running[v], bound);
-            }
-        }
-        passes += kProbeStep;
-        laneSlots += kProbeStep * kAllLanes;
-        CountVec anyRunning = running[0];
-#pragma GCC unroll 16
-        for (std::size_t v = 1; v < kVectors; ++v) {
-            anyRunning = hn::Or(anyRunning, running[v]);
-        }
-        if (hn::AllTrue(di, hn::Eq(anyRunning, hn::Zero(di)))) {
+    for (std::int64_t passes = kProbeStep;; passes += kProbeStep) {
+        runCountedBlock<kProbeStep>(lanes);
+        laneSlots += kProbeStep * run;
+        if (runningLanes(lanes) == 0) {
             break;
         }
         if (passes >= kProbePasses) {
             return false;
         }
     }
-    HWY_ALIGN std::int64_t counts[kAllLanes];
+    const hn::RebindToUnsigned<CountTag> du;
+    const hn::Rebind<std::uint8_t, decltype(du)> bytes;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        hn::Store(n[v], di, counts + v * kLanes);
+        const std::size_t at = v * count;
+        hn::StoreU(hn::TruncateTo(bytes, hn::BitCast(du, hn::Load(di, lanes.n + at))), bytes,
+                   tile.counts + cursor.next + at);
     }
-    std::uint8_t* const out = tile.counts + cursor.next;
-#pragma GCC unroll 64
-    for (std::size_t i = 0; i < kAllLanes; ++i) {
-        out[i] = static_cast<std::uint8_t>(counts[i]);
-    }
-    cursor.advance(static_cast<std::int64_t>(kAllLanes), tile.rows);
+    cursor.advance(static_cast<std::int64_t>(run), tile.rows);
     return true;
 }
 
@@ -344,13 +358,13 @@ struct Probing {
 };
 
 // Counts runs of points at the cursor while they stop within the probe's
-// passes. Keeps kAllLanes points back for the lanes, which must all get a
-// point when they first fill.
+// passes. Keeps a run's worth of points back for the lanes, which must all
+// get a point when they first fill.
 HWY_INLINE void probeAhead(Probing& probing, Cursor& cursor, const Tile& tile, std::uint64_t& laneSlots) {
-    constexpr auto kRun = static_cast<std::int64_t>(kAllLanes);
-    while (cursor.next >= probing.from && tile.end - cursor.next >= 2 * kRun) {
+    const auto run = static_cast<std::int64_t>(kVectors * hn::Lanes(DoubleTag()));
+    while (cursor.next >= probing.from && tile.end - cursor.next >= 2 * run) {
         if (!probe(cursor, tile, laneSlots)) {
-            probing.from = cursor.next + (kRun << probing.backoff);
+            probing.from = cursor.next + (run << probing.backoff);
             probing.backoff = std::min(probing.backoff + 1, kMaxProbeBackoff);
             return;
         }
@@ -368,35 +382,30 @@ std::uint64_t countOneByOne(const Tile& tile) {
 }
 
 std::uint64_t CountTileImpl(const Tile& tile) {
-    const DoubleTag d;
     const CountTag di;
-    if (tile.rows < static_cast<int>(kLanes) || tile.end - tile.begin < static_cast<std::int64_t>(kAllLanes)) {
+    const std::size_t count = hn::Lanes(di);
+    const std::size_t allLanes = kVectors * count;
+    if (tile.rows < static_cast<int>(count) || tile.end - tile.begin < static_cast<std::int64_t>(allLanes)) {
         return countOneByOne(tile);
     }
 
     Cursor cursor{.next = tile.begin, .column = tile.begin / tile.rows, .row = tile.begin % tile.rows};
     std::uint64_t laneSlots = 0;
     // Columns shorter than a run of points are left to the lanes.
-    Probing probing{.from = tile.rows >= static_cast<int>(kAllLanes) ? tile.begin : tile.end, .backoff = 0};
+    Probing probing{.from = tile.rows >= static_cast<int>(allLanes) ? tile.begin : tile.end, .backoff = 0};
     probeAhead(probing, cursor, tile, laneSlots);
 
-    // Every lane gets a point: the tile has kAllLanes points at least, and
-    // probing keeps that many back.
-    Lanes lanes;
+    // Every lane gets a point: the tile has a point for every lane at least,
+    // and probing keeps that many back.
+    LaneState lanes{};
     int finishedLanes = 0;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        lanes.zx[v] = lanes.zy[v] = lanes.real[v] = lanes.imaginary[v] = hn::Zero(d);
-        lanes.n[v] = hn::Set(di, 1);
-        lanes.running[v] = hn::Zero(di);
-        lanes.point[v] = hn::Set(di, tile.begin);
-        finishedLanes += refill<true>(lanes, v, hn::Set(di, -1), cursor, tile);
+        finishedLanes += refill<true>(lanes, v, cursor, tile);
     }
 
-    const DoubleVec bound = hn::Set(d, kEscapeBound);
-    const CountVec limit = hn::Set(di, kIterationLimit);
     int quietBlocks = 0;  // blocks in a row in which no point escaped
-    for (;;) {
+    for (std::size_t running = runningLanes(lanes); running > 0; running = runningLanes(lanes)) {
         // Where points escape often, counting every pass is cheaper than
         // making blocks twice; where they rarely do, it is the other way.
         // A counted block may take a lane past the limit, which costs a few
@@ -409,40 +418,35 @@ std::uint64_t CountTileImpl(const Tile& tile) {
         if (quietBlocks < kQuietBlocksBeforeUncounted) {
             if (finishedLanes >= kFinishedLanesForShortBlocks) {
                 passes = kShortCountedBlockPasses;
-                escaped = runCountedBlock<kShortCountedBlockPasses>(lanes, bound);
+                runCountedBlock<kShortCountedBlockPasses>(lanes);
             } else {
                 passes = kLongCountedBlockPasses;
-                escaped = runCountedBlock<kLongCountedBlockPasses>(lanes, bound);
+                runCountedBlock<kLongCountedBlockPasses>(lanes);
             }
+            escaped = runningLanes(lanes) < running;
         } else {
             CountVec largest = hn::Zero(di);  // the largest count of a running lane
-#pragma GCC unroll 16
-            for (std::size_t v = 0; v < kVectors; ++v) {
-                largest = hn::Max(largest, hn::And(lanes.running[v], lanes.n[v]));
+            for (std::size_t at = 0; at < allLanes; at += count) {
+                largest = hn::Max(largest, hn::And(hn::Load(di, lanes.running + at), hn::Load(di, lanes.n + at)));
             }
             passes = std::min(kUncountedBlockPasses, kIterationLimit - hn::GetLane(hn::MaxOfLanes(di, largest)));
-            escaped = runUncountedBlock(lanes, passes, bound);
+            escaped = runUncountedBlock(lanes, passes);
         }
         quietBlocks = escaped ? 0 : quietBlocks + 1;
-        laneSlots += static_cast<std::uint64_t>(passes) * kAllLanes;
+        laneSlots += static_cast<std::uint64_t>(passes) * allLanes;
 
         probeAhead(probing, cursor, tile, laneSlots);
-        CountVec anyRunning = hn::Zero(di);
         finishedLanes = 0;
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            const CountVec goesOn = hn::And(lanes.running[v], hn::VecFromMask(di, hn::Lt(lanes.n[v], limit)));
-            if (!hn::AllTrue(di, hn::MaskFromVec(goesOn))) {
-                finishedLanes += refill<false>(lanes, v, hn::Not(goesOn), cursor, tile);
-            }
-            anyRunning = hn::Or(anyRunning, lanes.running[v]);
-        }
-        if (hn::AllTrue(di, hn::Eq(anyRunning, hn::Zero(di)))) {
-            break;
+            finishedLanes += refill<false>(lanes, v, cursor, tile);
         }
     }
     return laneSlots;
 }
+
+// The name of the Highway target this code was compiled for.
+const char* TargetNameImpl() { return hwy::TargetName(HWY_TARGET); }
 
 }  // namespace HWY_NAMESPACE
 }  // namespace setview
@@ -452,8 +456,11 @@ HWY_AFTER_NAMESPACE();
 namespace setview {
 
 HWY_EXPORT(CountTileImpl);
+HWY_EXPORT(TargetNameImpl);
 
 std::uint64_t countTile(const Tile& tile) { return HWY_DYNAMIC_DISPATCH(CountTileImpl)(tile); }
+
+const char* countTarget() { return HWY_DYNAMIC_DISPATCH(TargetNameImpl)(); }
 
 }  // namespace setview
 #endif

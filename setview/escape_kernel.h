@@ -11,9 +11,9 @@ inline constexpr int kRealPadding = 2;
 
 // Entries that follow the last row's imaginary part: copies of the first
 // rows, so that one load can take the rows of a column's end and the next
-// column's start together. Covers every lane of the kernel's vectors in
-// flight at the widest SIMD width, which it loads in one run.
-inline constexpr int kImaginaryPadding = 64;
+// column's start together. Covers a run of points of the kernel: five vectors
+// of the longest vectors of doubles that any target has (SVE's 2048 bits).
+inline constexpr int kImaginaryPadding = 5 * 32;
 
 // A run of points for the SIMD kernel, in drawing order: point p lies in
 // column p / rows and row p % rows, and its count goes to counts[p].
@@ -29,5 +29,9 @@ struct Tile {
 // Fills the tile's counts with the best SIMD target of this processor.
 // Returns the lane passes spent, useful or not.
 std::uint64_t countTile(const Tile& tile);
+
+// The name of the Highway target that countTile runs on this processor, such
+// as "AVX3", "AVX2", "NEON" or "SVE2".
+const char* countTarget();
 
 }  // namespace setview

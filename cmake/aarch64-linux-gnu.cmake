@@ -1,0 +1,24 @@
+# Cross build for 64-bit ARM with Debian's cross compiler and the :arm64
+# development packages of multiarch (dpkg --add-architecture arm64). Programs
+# built with it run under qemu-aarch64, which finds the arm64 C library that
+# libc6:arm64 installs.
+#
+#   cmake -S . -B build/arm64 -DMANDELBROT_WINDOW=OFF \
+#         -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+
+# Libraries and packages from the arm64 multiarch directories only; build
+# tools from the host.
+set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_FIND_ROOT_PATH / /usr/aarch64-linux-gnu)
+set(CMAKE_IGNORE_PATH /usr/lib/x86_64-linux-gnu /usr/lib/x86_64-linux-gnu/cmake)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
