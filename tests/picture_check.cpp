@@ -7,7 +7,8 @@
 // random, so they are recovered from the picture itself: for every channel,
 // every single-precision factor in [0, 10) that explains the colour of the
 // highest count present is tried against all counts present. The picture
-// passes when some factors reproduce every one of its 500 x 500 pixels.
+// passes when some factors reproduce every one of its 500 x 500 pixels. A
+// picture of one colour where the counts differ is a blank area and fails.
 //
 // With --scale=S (a whole number or a fraction such as 3/2) the picture is a
 // screenshot at S device pixels per pixel, 500 x S square. Each grid point
@@ -142,6 +143,17 @@ int strayPixels(const QImage& screenshot, Scale scale, const setview::CountGrid&
     return stray;
 }
 
+bool isBlank(const QImage& screenshot) {
+    for (int y = 0; y < screenshot.height(); ++y) {
+        for (int x = 0; x < screenshot.width(); ++x) {
+            if (screenshot.pixel(x, y) != screenshot.pixel(0, 0)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -184,6 +196,16 @@ int main(int argc, char* argv[]) {
         }
     }
     const setview::CountGrid grid = setview::escapeCounts(view);
+    const std::set<int> counts(grid.counts.begin(), grid.counts.end());
+
+    // Factors that all round every count to one colour are below 0.0025
+    // (odds of one in 10^10); a screen of one colour is a drawing area that
+    // shows nothing yet, not the whole set drawn in black.
+    if (counts.size() > 1 && isBlank(screenshot)) {
+        std::fprintf(stderr, "%s: a blank area of one colour, #%06x, not a drawing\n", file,
+                     screenshot.pixel(0, 0) & 0xFFFFFFU);
+        return 1;
+    }
 
     const std::optional<float> red = recoverFactor(grid, picture, [](QRgb pixel) { return qRed(pixel); });
     const std::optional<float> green = recoverFactor(grid, picture, [](QRgb pixel) { return qGreen(pixel); });
@@ -209,7 +231,6 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    std::set<int> counts(grid.counts.begin(), grid.counts.end());
     std::printf("%s: matches at scale %d/%d, %zu distinct counts, factors %.7g %.7g %.7g\n", file, scale.numerator,
                 scale.denominator, counts.size(), static_cast<double>(*red), static_cast<double>(*green),
                 static_cast<double>(*blue));
