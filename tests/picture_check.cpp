@@ -104,16 +104,28 @@ std::optional<float> recoverFactor(const setview::CountGrid& grid, const QImage&
     while (observed[highest] < 0) {
         --highest;
     }
+    const auto fits = [&](float factor) {
+        for (int n = 0; n <= highest; ++n) {
+            if (observed[n] >= 0 && setview::colourChannel(n, factor) != observed[n]) {
+                return false;
+            }
+        }
+        return true;
+    };
     for (int rounded = observed[highest]; rounded < 10 * highest + 1; rounded += 255) {
+        if (rounded == 0) {
+            // Every factor up to 0.5 / highest colours every count present 0,
+            // and there are a billion such floats: 0 stands for them all.
+            if (fits(0.0F)) {
+                return 0.0F;
+            }
+            continue;
+        }
         const float low = (static_cast<float>(rounded) - 0.5F) / static_cast<float>(highest);
         const float high = (static_cast<float>(rounded) + 0.5F) / static_cast<float>(highest);
-        for (float factor = std::nextafter(std::max(0.0F, low), 0.0F); factor <= high && factor < 10.0F;
+        for (float factor = std::nextafter(low, 0.0F); factor <= high && factor < 10.0F;
              factor = std::nextafter(factor, 10.0F)) {
-            bool fits = true;
-            for (int n = 0; n <= highest && fits; ++n) {
-                fits = observed[n] < 0 || setview::colourChannel(n, factor) == observed[n];
-            }
-            if (fits) {
+            if (fits(factor)) {
                 return factor;
             }
         }
