@@ -2,10 +2,14 @@
 # The Debian package as a user meets it. The end-to-end tests drive the
 # program that this installs, not a build tree.
 #
-#   package.sh install SOURCE_DIR   build the package from the release build,
-#                                   check it, and install it with apt-get
-#   package.sh remove               purge it, and check that nothing it
-#                                   installed is left behind
+#   package.sh build SOURCE_DIR PRESET  build the package from a preset's
+#                                       build, check it with lintian, and
+#                                       print its path
+#   package.sh install SOURCE_DIR       build the package of this machine's
+#                                       architecture from the release build,
+#                                       and install it with apt-get
+#   package.sh remove                   purge it, and check that nothing it
+#                                       installed is left behind
 #
 # Installing needs root or sudo without a password; without either the tests
 # that need the package are skipped (exit 77), never passed.
@@ -14,28 +18,37 @@ set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 as_root=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo -n true 2>/dev/null || { echo "SKIP: installing the package needs root or sudo without a password"; exit 77; }
-  as_root=(sudo -n)
-fi
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo -n true 2>/dev/null || { echo "SKIP: installing the package needs root or sudo without a password"; exit 77; }
+    as_root=(sudo -n)
+  fi
+}
 # Waits for another apt-get or dpkg run to finish rather than failing.
 apt_get() { DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -y -qq -o DPkg::Lock::Timeout=300 "$@"; }
 
 package=mandelbrot
 
+build_package() {
+  local source_dir=$1 preset=$2
+  local build_dir=$source_dir/build/$preset
+  (cd "$source_dir" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target mandelbrot >/dev/null)
+  rm -f "$build_dir"/${package}_*.deb
+  (cd "$build_dir" && cpack -G DEB >/dev/null)
+  local debs=("$build_dir"/${package}_*.deb)
+  [ -f "${debs[0]}" ] || fail "cpack made no package"
+  echo "== lintian $(basename "${debs[0]}")" >&2
+  lintian --fail-on error,warning "${debs[0]}" >&2
+  echo "${debs[0]}"
+}
+
 install_package() {
   local source_dir=$1
   local build_dir=$source_dir/build/release
-  (cd "$source_dir" && cmake --preset release >/dev/null && cmake --build --preset release --target mandelbrot >/dev/null)
-  rm -f "$build_dir"/${package}_*.deb
-  (cd "$build_dir" && cpack -G DEB >/dev/null)
-  local debs=("$build_dir"/${package}_*_"$(dpkg --print-architecture)".deb)
-  [ -f "${debs[0]}" ] || fail "cpack made no package"
-  local deb=${debs[0]}
-  echo "== $(basename "$deb")"
-
-  echo "== lintian"
-  lintian --fail-on error,warning "$deb"
+  need_root
+  local deb
+  deb=$(build_package "$source_dir" release)
+  [[ $deb == *_"$(dpkg --print-architecture)".deb ]] || fail "$deb is not for this machine"
 
   echo "== install"
   # A package left installed by an interrupted run would make apt-get keep
@@ -68,6 +81,7 @@ install_package() {
 }
 
 remove_package() {
+  need_root
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || { echo "package: not installed"; return; }
   local files
   files=$(dpkg -L "$package")
@@ -85,7 +99,8 @@ remove_package() {
 }
 
 case "${1:-}" in
+  build) build_package "${2:?usage: package.sh build SOURCE_DIR PRESET}" "${3:?usage: package.sh build SOURCE_DIR PRESET}" ;;
   install) install_package "${2:?usage: package.sh install SOURCE_DIR}" ;;
   remove) remove_package ;;
-  *) echo "usage: package.sh install SOURCE_DIR | remove" >&2; exit 2 ;;
+  *) echo "usage: package.sh build SOURCE_DIR PRESET | install SOURCE_DIR | remove" >&2; exit 2 ;;
 esac
