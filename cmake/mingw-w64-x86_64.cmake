@@ -22,9 +22,6 @@ set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
 
 # Libraries and packages from MinGW-w64 and the Windows prefix only; build
 # tools (Qt's moc and rcc among them) from the host.
-if(NOT MANDELBROT_WINDOWS_PREFIX)
-  message(FATAL_ERROR "Set MANDELBROT_WINDOWS_PREFIX to the folder that scripts/windows-deps prints")
-endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MANDELBROT_WINDOWS_PREFIX)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${MANDELBROT_WINDOWS_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
