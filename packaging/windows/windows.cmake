@@ -33,12 +33,15 @@ set_source_files_properties(${resources} TARGET_DIRECTORY mandelbrot
                             PROPERTIES OBJECT_DEPENDS "${MANDELBROT_ICO};${MANDELBROT_MANIFEST}")
 add_dependencies(mandelbrot windows_icon)
 
-# The DLLs the program loads, found where the build found them, and shipped
-# beside it without their symbols: libstdc++ alone is 24 MB with them, 2 MB
-# without.
+# The DLLs the program loads, found where the build found them (a target's
+# file, or a path), and shipped beside it without their symbols: libstdc++
+# alone is 24 MB with them, 2 MB without.
 set(shipped)
 function(ship_stripped destination)
   foreach(dll IN LISTS ARGN)
+    if(TARGET ${dll})
+      get_target_property(dll ${dll} LOCATION)
+    endif()
     cmake_path(GET dll FILENAME name)
     set(stripped ${CMAKE_CURRENT_BINARY_DIR}/shipped/${destination}/${name})
     add_custom_command(OUTPUT ${stripped}
@@ -50,22 +53,11 @@ function(ship_stripped destination)
   endforeach()
   set(shipped ${shipped} PARENT_SCOPE)
 endfunction()
-function(location_of variable)
-  set(locations)
-  foreach(target IN LISTS ARGN)
-    get_target_property(location ${target} LOCATION)
-    list(APPEND locations ${location})
-  endforeach()
-  set(${variable} ${locations} PARENT_SCOPE)
-endfunction()
 
-location_of(libraries Qt6::Core Qt6::Gui Qt6::Widgets TBB::tbb hwy::hwy)
-ship_stripped(. ${libraries} ${MANDELBROT_MINGW_RUNTIME})
+ship_stripped(. Qt6::Core Qt6::Gui Qt6::Widgets TBB::tbb hwy::hwy ${MANDELBROT_MINGW_RUNTIME})
 # Qt looks for its plugins beside the program too.
-location_of(platform Qt6::QWindowsIntegrationPlugin)
-ship_stripped(platforms ${platform})
-location_of(style Qt6::QWindowsVistaStylePlugin)
-ship_stripped(styles ${style})
+ship_stripped(platforms Qt6::QWindowsIntegrationPlugin)
+ship_stripped(styles Qt6::QWindowsVistaStylePlugin)
 add_custom_target(shipped_dlls ALL DEPENDS ${shipped})
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 
