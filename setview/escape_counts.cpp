@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-
 #include "setview/escape_kernel.h"
+#include "setview/tiles.h"
 
 namespace setview {
 
@@ -57,18 +54,15 @@ CountGrid escapeCounts(const ViewState& view, CountStats* stats) {
     }
 
     std::atomic<std::uint64_t> laneSlots{0};
-    tbb::parallel_for(
-        tbb::blocked_range<std::int64_t>(0, static_cast<std::int64_t>(grid.counts.size()), kTilePoints),
-        [&](const tbb::blocked_range<std::int64_t>& points) {
-            const Tile tile{.real = real.data(),
-                            .imaginary = imaginary.data(),
-                            .rows = grid.rows,
-                            .begin = points.begin(),
-                            .end = points.end(),
-                            .counts = grid.counts.data()};
-            laneSlots.fetch_add(countTile(tile), std::memory_order_relaxed);
-        },
-        tbb::simple_partitioner{});
+    forEachTile(static_cast<std::int64_t>(grid.counts.size()), kTilePoints, [&](std::int64_t begin, std::int64_t end) {
+        const Tile tile{.real = real.data(),
+                        .imaginary = imaginary.data(),
+                        .rows = grid.rows,
+                        .begin = begin,
+                        .end = end,
+                        .counts = grid.counts.data()};
+        laneSlots.fetch_add(countTile(tile), std::memory_order_relaxed);
+    });
 
     if (stats != nullptr) {
         stats->laneSlots = laneSlots.load();

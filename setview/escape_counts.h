@@ -62,7 +62,7 @@ struct CountStats {
 };
 
 // The same counts as referenceCounts, bit for bit, spread over SIMD lanes and
-// the threads of the current oneTBB arena.
+// the threads of the current oneTBB arena (one thread in builds without).
 CountGrid escapeCounts(const ViewState& view, CountStats* stats = nullptr);
 
 }  // namespace setview

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <hwy/tests/hwy_gtest.h>
+#if MANDELBROT_THREADS
 #include <tbb/task_arena.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -276,6 +278,7 @@ TEST_P(FastCounts, StopsANaNPointThatArrivesAmongQuietOnes) {
     EXPECT_EQ(counts[30 * kRows], 3);
 }
 
+#if MANDELBROT_THREADS
 TEST(FastCounts, EqualReferenceForEveryThreadCount) {
     const ViewState boundary = testviews::pressed(testviews::wholeSet(), {{190, 190}, {190, 190}});
     const int hardware = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
@@ -285,6 +288,7 @@ TEST(FastCounts, EqualReferenceForEveryThreadCount) {
         arena.execute([&] { expectSameCounts(boundary); });
     }
 }
+#endif
 
 TEST(FastCounts, KeepsMostLanesBusyOnTheBoundary) {
     setview::CountStats stats;
