@@ -145,7 +145,7 @@ private slots:
     }
 
     void newByKeyboardAfterTab() {
-        QTRY_VERIFY(form_->isActiveWindow());
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         QCOMPARE(QApplication::focusWidget(), form_->Picture1);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // the picture ignores keys
         QCOMPARE(drawings_->count(), 0);
@@ -327,7 +327,7 @@ private slots:
     // it shows that, clear of the button and the prompt, and never touches
     // the picture's own pixels.
     void focusRingFollowsThePicturesFocus() {
-        QTRY_VERIFY(form_->isActiveWindow());
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         ClientArea* const clientArea = form_->findChild<ClientArea*>();
         const QRect band = clientArea->focusRingBounds();
         const QRect picture = form_->Picture1->geometry();
@@ -364,7 +364,7 @@ private slots:
     }
 
     void focusOnNewIsVisible() {
-        QTRY_VERIFY(form_->isActiveWindow());
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         const QImage unfocused = form_->Command1->grab().toImage();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), form_->Command1);
@@ -408,7 +408,7 @@ private slots:
         QVERIFY(scrollArea->verticalScrollBar()->isVisible());
         QVERIFY(form_->Command1->visibleRegion().isEmpty());
 
-        QTRY_VERIFY(form_->isActiveWindow());
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), form_->Command1);
         QCOMPARE(form_->Command1->visibleRegion().boundingRect(), form_->Command1->rect());
