@@ -1,24 +1,37 @@
 #!/usr/bin/env bash
-# End-to-end test in a real X server: start the installed program, press on
-# it with xdotool, and check each screenshot of the drawing area against the
-# program's own arithmetic for the presses so far.
+# End-to-end test of the program as users run it: press on it, and check
+# each screenshot of the drawing area against the program's own arithmetic
+# for the presses so far.
 #
 #   end_to_end.sh PROGRAM PICTURE_CHECK [SCALE]
+#   end_to_end.sh --page DIR PICTURE_CHECK [SCALE]
 #
-# SCALE (1 or 2) is the number of device pixels per pixel that the program
-# draws at, as its platform's display scaling makes it. Each check waits for
-# the drawing to be finished, however long the program takes: natively a
-# drawing takes milliseconds, under an emulator seconds.
+# The first runs PROGRAM in an X server of its own and presses it with
+# xdotool; the second opens the web page in DIR in headless Chromium and
+# presses it through browser_driver.py, which also taps it as a touch screen
+# would. SCALE (1 or 2) is the number of device pixels per pixel that the
+# program draws at, as its platform's display scaling makes it. Each check
+# waits for the drawing to be finished, however long the program takes:
+# natively a drawing takes milliseconds, under an emulator seconds.
 set -euo pipefail
 
-program=$1
-picture_check=$2
-scale=${3:-1}
-
-for tool in Xvfb xdotool import compare; do
+if [ "$1" = --page ]; then
+  page=$2
+  shift 2
+  tools=(/usr/bin/chromium /usr/bin/chromedriver convert compare identify)
+  /usr/bin/python3 -c 'import selenium' 2>/dev/null || { echo "SKIP: python3-selenium is not installed"; exit 77; }
+  [ -f "$page/index.html" ] || { echo "SKIP: no page in $page"; exit 77; }
+else
+  program=$1
+  shift
+  tools=(Xvfb xdotool import convert compare identify)
+  [ -x "$program" ] || { echo "SKIP: $program is not installed"; exit 77; }
+fi
+picture_check=$1
+scale=${2:-1}
+for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-[ -x "$program" ] || { echo "SKIP: $program is not installed"; exit 77; }
 
 work=$(mktemp -d)
 pid=
@@ -26,29 +39,76 @@ server=
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
   [ -n "$server" ] && kill "$server" 2>/dev/null || true
+  if [ -n "${page:-}" ]; then
+    # Closing its input ends the driver, which closes the browser.
+    [ -z "${browser_in:-}" ] || exec {browser_in}>&-
+    wait 2>/dev/null || true
+    # What the page said, but for what this test's own readings of the
+    # picture make Chromium say.
+    grep -v -e '^console: INFO' -e willReadFrequently "$work/console" >&2 || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 differs() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 || true)" != "0" ]; }
+now() { date +%s.%N; }
 
-# An X server of this run's own, on a display number it picks itself and
-# tells once it takes clients: runs side by side never share one.
-Xvfb -displayfd 3 -screen 0 $((1024 * scale))x$((768 * scale))x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-server=$!
-until [ -s "$work/display" ]; do
-  kill -0 "$server" 2>/dev/null || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
-  sleep 0.1
-done
-export DISPLAY=:$(cat "$work/display")
+# What the program is driven with: in device pixels of the screen, where the
+# top-left of the window's client area is (X, Y).
+#   click X Y BUTTON COUNT, burst X Y X Y ..., tap X Y, key NAME, screen FILE
+if [ -n "${page:-}" ]; then
+  coproc browser { exec /usr/bin/python3 "$(dirname "$0")/browser_driver.py" "$page" "$scale" 2>"$work/console"; }
+  browser_in=${browser[1]}
+  browser_out=${browser[0]}
+  started=$(now)
+  ask() {
+    local answer
+    echo "$*" >&"$browser_in"
+    read -r answer reply <&"$browser_out" || fail "the browser driver ended"
+    [ "$answer" = ok ] || fail "browser: $answer $reply"
+  }
+  echo "== open $page in Chromium"
+  read -r ready X Y <&"$browser_out" || { cat "$work/console" >&2; fail "the page did not show the program"; }
+  [ "$ready" = ready ] || fail "browser: $ready $X $Y"
+  click() { ask click "$@"; }
+  burst() { ask burst "$@"; }
+  tap() { ask tap "$@"; }
+  key() { ask key "$1"; }
+  screen() { ask screenshot "$1"; }
+else
+  # An X server of this run's own, on a display number it picks itself and
+  # tells once it takes clients: runs side by side never share one.
+  Xvfb -displayfd 3 -screen 0 $((1024 * scale))x$((768 * scale))x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  server=$!
+  until [ -s "$work/display" ]; do
+    kill -0 "$server" 2>/dev/null || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
+    sleep 0.1
+  done
+  export DISPLAY=:$(cat "$work/display")
 
-echo "== start $program"
-"$program" 2>"$work/stderr" &
-pid=$!
-window=$(xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
-sleep 1
-eval "$(xdotool getwindowgeometry --shell "$window")"  # sets X and Y of the client area
+  echo "== start $program"
+  started=$(now)
+  "$program" 2>"$work/stderr" &
+  pid=$!
+  window=$(xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
+  sleep 1
+  eval "$(xdotool getwindowgeometry --shell "$window")"  # sets X and Y of the client area
+  click() { xdotool mousemove "$1" "$2" click --repeat "$4" --delay 120 "$3"; }
+  burst() {
+    local steps=()
+    while [ $# -gt 0 ]; do
+      steps+=(mousemove "$1" "$2" click 1)
+      shift 2
+    done
+    xdotool "${steps[@]}"
+  }
+  tap() { return 1; }
+  key() { xdotool key "$1"; }
+  screen() { import -window root "$1"; }
+fi
+
 # at X Y: where a point of the client area is on the screen.
 at() { echo $((X + $1 * scale)) $((Y + $2 * scale)); }
 read -r picture_x picture_y < <(at 56 64)
@@ -59,8 +119,9 @@ side=$((500 * scale))
 shoot() {
   local prompt_x prompt_y
   read -r prompt_x prompt_y < <(at 55 578)
-  import -window root -crop "${side}x$side+$picture_x+$picture_y" +repage "$1"
-  import -window root -crop "$((300 * scale))x$((24 * scale))+$prompt_x+$prompt_y" +repage "$1.prompt.png"
+  screen "$work/screen.png"
+  convert "$work/screen.png" -crop "${side}x$side+$picture_x+$picture_y" +repage "$1"
+  convert "$work/screen.png" -crop "$((300 * scale))x$((24 * scale))+$prompt_x+$prompt_y" +repage "$1.prompt.png"
   [ "$(identify -format %k "$1.prompt.png")" -gt 1 ]
 }
 # settled FILE: a screenshot with the prompt printed, equal to one taken a
@@ -90,11 +151,12 @@ check() {
 # press X Y [BUTTON]: one press on the drawing area, spaced beyond the
 # double-click interval.
 press() {
-  xdotool mousemove $((picture_x + $1 * scale)) $((picture_y + $2 * scale)) click "${3:-1}"
+  click $((picture_x + $1 * scale)) $((picture_y + $2 * scale)) "${3:-1}" 1
   sleep 0.8
 }
 
 check start
+echo "first picture checked $(awk "BEGIN { printf \"%.1f\", $(now) - $started }") s after the start"
 first=$last_shot
 
 echo "== presses"
@@ -104,11 +166,11 @@ press 300 180 3  # the right button zooms too
 check right-button 150,250 300,180
 # Presses chosen so that every view keeps plenty of detail: one zoom too few
 # or too many would show a different picture.
-xdotool mousemove $((picture_x + 280 * scale)) $((picture_y + 60 * scale)) click --repeat 2 --delay 120 1
+click $((picture_x + 280 * scale)) $((picture_y + 60 * scale)) 1 2
 check double-click 150,250 300,180 280,60 280,60
 
 echo "== new by mouse"
-xdotool mousemove $(at $((576 + 28)) $((544 + 8))) click 1
+click $(at $((576 + 28)) $((544 + 8))) 1 1
 check new-by-mouse
 differs "$first" "$last_shot" || fail "new colours expected after new"
 by_mouse=$last_shot
@@ -116,13 +178,30 @@ by_mouse=$last_shot
 echo "== new by keyboard"
 press 300 160
 check detail 300,160
-xdotool key Tab
+key Tab
 sleep 0.3
-xdotool key space
+key space
 check new-by-keyboard
 differs "$by_mouse" "$last_shot" || fail "new colours expected after new from the keyboard"
 
-echo "== still running"
-kill -0 "$pid" 2>/dev/null || fail "the program has ended"
-if [ -s "$work/stderr" ]; then grep -v XDG_RUNTIME_DIR "$work/stderr" || true; fi
+echo "== a burst of presses, each drawn in turn"
+burst $(at $((56 + 140)) $((64 + 280))) $(at $((56 + 430)) $((64 + 200))) $(at $((56 + 220)) $((64 + 450)))
+check burst 140,280 430,200 220,450
+
+if tap $(at $((56 + 250)) $((64 + 250))); then
+  echo "== a tap zooms as a press does"
+  check tap 140,280 430,200 220,450 250,250
+fi
+
+if [ -n "${page:-}" ]; then
+  echo "== the page's own files"
+  ask served
+  echo "== timings"
+  ask timings
+  echo "$reply"
+else
+  echo "== still running"
+  kill -0 "$pid" 2>/dev/null || fail "the program has ended"
+  if [ -s "$work/stderr" ]; then grep -v XDG_RUNTIME_DIR "$work/stderr" || true; fi
+fi
 echo "end-to-end: all checks passed"
