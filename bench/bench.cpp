@@ -2,13 +2,19 @@
 // on three views that stress it differently.
 
 #include <benchmark/benchmark.h>
+#include <hwy/targets.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "setview/colour.h"
 #include "setview/escape_counts.h"
+#include "setview/escape_kernel.h"
 #include "setview/random_source.h"
 #include "setview/view_state.h"
 
@@ -63,9 +69,35 @@ void reference(benchmark::State& state, setview::ViewState view) {
     reportPasses(state, setview::referenceCounts(view));
 }
 
+// --target=NAME counts on that SIMD target, as a processor whose best target
+// it is would: "AVX2", say, on an AVX-512 machine. Returns whether the target
+// is compiled in and supported here.
+bool chooseTarget(const char* name) {
+    for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        if (std::strcmp(hwy::TargetName(target), name) == 0) {
+            hwy::SetSupportedTargetsForTest(target);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    constexpr std::string_view kTargetOption = "--target=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]).starts_with(kTargetOption)) {
+            if (!chooseTarget(argv[i] + kTargetOption.size())) {
+                std::fprintf(stderr, "no such target here: %s\n", argv[i] + kTargetOption.size());
+                return 2;
+            }
+            std::copy(argv + i + 1, argv + argc + 1, argv + i);
+            --argc;
+            --i;
+        }
+    }
+    std::printf("counting on %s\n", setview::countTarget());
     // The reset view; three presses at the centre, where every point stays;
     // three presses at (190, 190), where escaping and staying points mix.
     const struct {
