@@ -4,9 +4,9 @@
     browser_driver.py PAGE_DIR SCALE
 
 Serves PAGE_DIR on 127.0.0.1, opens its index.html in Chromium at SCALE
-device pixels per CSS pixel, waits for the program's window and answers
-"ready X Y" with the top-left of the window's client area in device pixels
-of a screenshot. Then it takes one command a line on standard input and
+device pixels per CSS pixel, waits for the program's window, titled "Form1",
+and answers "ready X Y" with the top-left of its client area in device
+pixels of a screenshot. Then it takes one command a line on standard input and
 answers each with "ok ..." or "error ...":
 
     click X Y BUTTON COUNT   COUNT presses of mouse button BUTTON (1 left,
@@ -47,9 +47,13 @@ from selenium.webdriver.common.keys import Keys
 # that delivered it ends, and the picture is on the screen at the next frame.
 INSTRUMENT = """
 window.mandelbrotTimings = {presses: [], firstPicture: null};
+// The client area of the window titled "Form1": Qt draws it into a canvas,
+// and the title into the window's title bar, inside a shadow root.
 function clientArea(root) {
   for (const element of root.querySelectorAll('*')) {
-    if (element.classList.contains('qt-window-content') && element.width > 0) return element;
+    if (element.classList.contains('window-name') && element.innerText === 'Form1') {
+      return element.closest('.qt-window').querySelector('.qt-window-content');
+    }
     const inner = element.shadowRoot && clientArea(element.shadowRoot);
     if (inner) return inner;
   }

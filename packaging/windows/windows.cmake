@@ -1,8 +1,6 @@
 # What a Windows user expects of a desktop program: the icon, the version
 # information and a manifest inside mandelbrot.exe; beside it, the DLLs and
 # Qt plugins it loads and nothing else; an installer and a portable zip.
-set(MANDELBROT_DISPLAY_NAME "Mandelbrot Explorer")
-set(MANDELBROT_SUMMARY "Explore the Mandelbrot set by clicking into it")
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE MANDELBROT_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 
 # The icon at the sizes the title bar, the taskbar, Explorer and the Start

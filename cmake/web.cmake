@@ -1,0 +1,30 @@
+# What every web build of the program shares: emscripten, and Qt for
+# WebAssembly, static and on one thread.
+if(MANDELBROT_THREADS)
+  message(FATAL_ERROR "The web page runs on one thread: configure with -DMANDELBROT_THREADS=OFF")
+endif()
+
+# Highway's WASM target counts with WebAssembly's 128-bit SIMD, which every
+# current browser has. The scalar target is compiled beside it, so that the
+# tests prove both against the reference loop.
+add_compile_options(-msimd128)
+add_compile_definitions(HWY_COMPILE_ALL_ATTAINABLE)
+
+# The page downloads the program: built for size (MinSizeRel), with
+# emscripten's smallest code.
+string(APPEND CMAKE_CXX_FLAGS_MINSIZEREL " -Oz")
+string(APPEND CMAKE_EXE_LINKER_FLAGS_MINSIZEREL " -Oz")
+
+# The page's files sit side by side in one folder.
+set(CMAKE_INSTALL_BINDIR .)
+
+# Where Node.js and CPack are not on this machine's PATH, what runs them for
+# the tests: the web preset's builds run in Debian 13's root.
+set(MANDELBROT_WEB_RUN "" CACHE STRING "A command that runs the web build's tools (Node.js, CPack) for its tests")
+
+# Programs that run under Node.js rather than in the page, the tests and the
+# benchmark: they end when main returns, with its exit code.
+function(mandelbrot_node_program target)
+  target_link_options(${target} PRIVATE "SHELL:-s ENVIRONMENT=node" "SHELL:-s EXIT_RUNTIME=1"
+                                        "SHELL:-s ALLOW_MEMORY_GROWTH=1" "SHELL:-s STACK_SIZE=1MB")
+endfunction()
