@@ -278,7 +278,9 @@ TEST_P(FastCounts, StopsANaNPointThatArrivesAmongQuietOnes) {
                              .counts = counts.data()};
     setview::countTile(tile);
     for (int p = 0; p < kRows * kColumns; ++p) {
-        ASSERT_EQ(counts[static_cast<std::size_t>(p)], setview::escapeCount(real[p / kRows], 0.05)) << "point " << p;
+        ASSERT_EQ(counts[static_cast<std::size_t>(p)],
+                  setview::escapeCount(real[static_cast<std::size_t>(p / kRows)], 0.05))
+            << "point " << p;
     }
     EXPECT_EQ(counts[30 * kRows], 3);
 }
