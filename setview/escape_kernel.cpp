@@ -54,6 +54,23 @@ using CountVec = hn::Vec<CountTag>;
 // faster.
 const volatile double kOpaqueTwo = 2.0;
 
+// On AVX-512 the escape test writes a mask register, from which the lanes'
+// running flags reach a general register in one move. There counted passes
+// keep the flags as bits, off the vector units, with their history over a
+// group of passes, and bring the counts up to date from that history once a
+// group. Elsewhere the test gives a vector, and the moves to bits and back
+// cost more than taking the flags from the counts on every pass, which those
+// targets do.
+#undef SETVIEW_MASK_REGISTERS
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+#define SETVIEW_MASK_REGISTERS 1
+constexpr std::int64_t kGroupPasses = 8;
+using RunningFlags = std::uint8_t;  // entry v: a bit for each lane of vector v
+#else
+#define SETVIEW_MASK_REGISTERS 0
+using RunningFlags = std::int64_t;  // all ones while the lane runs
+#endif
+
 // Independent vectors in flight. Four just cover the nine-cycle latency of
 // one pass, and the pass units still wait on it now and then; five leave
 // room, and more no longer fit the registers.
@@ -91,9 +108,28 @@ struct LaneState {
     HWY_ALIGN double real[kMaxAllLanes];
     HWY_ALIGN double imaginary[kMaxAllLanes];
     HWY_ALIGN std::int64_t n[kMaxAllLanes];
-    HWY_ALIGN std::int64_t running[kMaxAllLanes];  // all ones while the lane's point goes on
+    HWY_ALIGN RunningFlags running[kMaxAllLanes];  // whether the lane's point goes on: isRunning
     HWY_ALIGN std::int64_t point[kMaxAllLanes];    // where its count goes
 };
+
+// Whether the lanes of vector v are running, and setting that.
+HWY_INLINE hn::Mask<CountTag> isRunning(const LaneState& lanes, std::size_t v) {
+#if SETVIEW_MASK_REGISTERS
+    return hn::LoadMaskBits(CountTag(), &lanes.running[v]);
+#else
+    const CountTag di;
+    return hn::MaskFromVec(hn::Load(di, lanes.running + v * hn::Lanes(di)));
+#endif
+}
+
+HWY_INLINE void setRunning(LaneState& lanes, std::size_t v, hn::Mask<CountTag> running) {
+#if SETVIEW_MASK_REGISTERS
+    hn::StoreMaskBits(CountTag(), running, &lanes.running[v]);
+#else
+    const CountTag di;
+    hn::Store(hn::VecFromMask(di, running), di, lanes.running + v * hn::Lanes(di));
+#endif
+}
 
 // The next points of the tile, in drawing order.
 struct Cursor {
@@ -123,6 +159,69 @@ HWY_INLINE DoubleVec iterate(DoubleVec& zx, DoubleVec& zy, DoubleVec real, Doubl
     return hn::Add(x2, y2);
 }
 
+#if SETVIEW_MASK_REGISTERS
+// `passes` (at most kGroupPasses) counted passes for vectors first to
+// last - 1, interleaved pass by pass so that their chains overlap. A lane
+// runs on while it has passed every test; its flag is a bit of running[v],
+// and byte p of history[v] holds the flags before pass p. A lane's flag only
+// ever switches off, so the passes it made are the bits it has set: at the
+// end each lane takes its bit of every byte, and the sums of the bytes are
+// the passes to add. Written over the lanes' memory: with the vectors'
+// offsets known, GCC keeps them in registers across the group.
+HWY_INLINE void runCountedGroup(LaneState& lanes, std::size_t first, std::size_t last, std::int64_t passes) {
+    static_assert(hn::MaxLanes(DoubleTag()) <= 8, "a vector's flags must fit one byte");
+    const DoubleTag d;
+    const CountTag di;
+    const hn::RebindToUnsigned<CountTag> du;
+    const std::size_t count = hn::Lanes(d);
+    const DoubleVec two = hn::Set(d, 2.0);
+    const DoubleVec bound = hn::Set(d, kEscapeBound);
+    std::uint8_t running[kVectors];
+    std::uint64_t history[kVectors];
+#pragma GCC unroll 16
+    for (std::size_t v = first; v < last; ++v) {
+        running[v] = lanes.running[v];
+        history[v] = running[v];
+    }
+#pragma GCC unroll 8
+    for (std::int64_t p = 0; p < passes; ++p) {
+#pragma GCC unroll 16
+        for (std::size_t v = first; v < last; ++v) {
+            const std::size_t at = v * count;
+            DoubleVec zx = hn::Load(d, lanes.zx + at);
+            DoubleVec zy = hn::Load(d, lanes.zy + at);
+            const DoubleVec sum =
+                iterate(zx, zy, hn::Load(d, lanes.real + at), hn::Load(d, lanes.imaginary + at), two);
+            hn::Store(zx, d, lanes.zx + at);
+            hn::Store(zy, d, lanes.zy + at);
+            std::uint8_t passed = 0;
+            hn::StoreMaskBits(d, hn::Lt(sum, bound), &passed);
+            running[v] &= passed;
+            if (p + 1 < passes) {
+                history[v] |= std::uint64_t{running[v]} << (8 * (p + 1));
+            }
+        }
+    }
+    const auto lane = hn::Iota(du, 0);
+    const hn::Repartition<std::uint8_t, decltype(du)> bytes;
+#pragma GCC unroll 16
+    for (std::size_t v = first; v < last; ++v) {
+        const std::size_t at = v * count;
+        lanes.running[v] = running[v];
+        const auto ownBits = hn::And(hn::Set(du, history[v]) >> lane, hn::Set(du, 0x0101010101010101ULL));
+        hn::Store(hn::Add(hn::Load(di, lanes.n + at), hn::BitCast(di, hn::SumsOf8(hn::BitCast(bytes, ownBits)))), di,
+                  lanes.n + at);
+    }
+}
+
+// A vector that an uncounted block makes again, in groups: out of line, so
+// that the uncounted loop around its call stays as small as without it.
+HWY_NOINLINE void replayCounted(LaneState& lanes, std::size_t v, std::int64_t passes) {
+    for (std::int64_t done = 0; done < passes; done += kGroupPasses) {
+        runCountedGroup(lanes, v, v + 1, std::min(kGroupPasses, passes - done));
+    }
+}
+#else
 // `passes` passes for the lanes of vector v that are still running: each
 // pass is counted, made, and followed by the test that decides on the next
 // one. A lane that fails the test stays stopped whatever its iterate does
@@ -150,27 +249,38 @@ HWY_INLINE void makeCountedPasses(LaneState& lanes, std::size_t v, std::int64_t 
     hn::Store(running, di, lanes.running + at);
 }
 
+HWY_INLINE void replayCounted(LaneState& lanes, std::size_t v, std::int64_t passes) {
+    makeCountedPasses(lanes, v, passes);
+}
+#endif
+
 // A block of kPasses counted passes for all vectors, interleaved pass by pass
-// so that the vectors' chains overlap. Written over the lanes' memory: with
-// the vectors' offsets known, GCC keeps them in registers across the block.
+// so that the vectors' chains overlap.
 template <std::int64_t kPasses>
 HWY_INLINE void runCountedBlock(LaneState& lanes) {
+#if SETVIEW_MASK_REGISTERS
+    for (std::int64_t done = 0; done < kPasses; done += kGroupPasses) {
+        runCountedGroup(lanes, 0, kVectors, std::min(kGroupPasses, kPasses - done));
+    }
+#else
+    // Written over the lanes' memory: with the vectors' offsets known, GCC
+    // keeps them in registers across the block.
     for (std::int64_t p = 0; p < kPasses; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
             makeCountedPasses(lanes, v, 1);
         }
     }
+#endif
 }
 
 // How many lanes are running, over all vectors.
 HWY_INLINE std::size_t runningLanes(const LaneState& lanes) {
     const CountTag di;
-    const std::size_t count = hn::Lanes(di);
     std::size_t total = 0;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        total += hn::CountTrue(di, hn::MaskFromVec(hn::Load(di, lanes.running + v * count)));
+        total += hn::CountTrue(di, isRunning(lanes, v));
     }
     return total;
 }
@@ -222,15 +332,40 @@ HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
         const DoubleVec next = hn::Add(hn::Mul(zx, zx), hn::Mul(zy, zy));
         if (hn::AllTrue(d, hn::And(hn::Lt(hn::Load(d, peak + at), bound), hn::Lt(next, bound)))) {
             const CountVec n = hn::Load(di, lanes.n + at);
-            hn::Store(hn::Add(n, hn::And(hn::Load(di, lanes.running + at), hn::Set(di, passes))), di, lanes.n + at);
+            hn::Store(hn::Add(n, hn::IfThenElseZero(isRunning(lanes, v), hn::Set(di, passes))), di, lanes.n + at);
         } else {
             replayed = true;
             hn::Store(hn::Load(d, startZx + at), d, lanes.zx + at);
             hn::Store(hn::Load(d, startZy + at), d, lanes.zy + at);
-            makeCountedPasses(lanes, v, passes);
+            replayCounted(lanes, v, passes);
         }
     }
     return replayed;
+}
+
+// The rank of each lane of `isFinished` among those lanes: how many of them
+// come before it; the other lanes get any rank below the lane count. AVX-512
+// gives every such lane the next of 0, 1, 2, ... in one expand instruction
+// (Highway 1.0 has no Expand, hence the intrinsic there). Elsewhere the ranks
+// are a running sum over the lanes, made in log2(lanes) steps that each add
+// the sums so far, shifted up by twice as many lanes as the step before.
+HWY_INLINE CountVec ranksOf(hn::Mask<CountTag> isFinished) {
+    const CountTag di;
+    const CountVec lane = hn::Iota(di, 0);
+#if SETVIEW_MASK_REGISTERS && (HWY_MAJOR > 1 || HWY_MINOR >= 1)
+    return hn::Expand(lane, isFinished);
+#elif SETVIEW_MASK_REGISTERS
+    return CountVec{_mm512_maskz_expand_epi64(isFinished.raw, lane.raw)};
+#else
+    const CountVec one = hn::And(hn::VecFromMask(di, isFinished), hn::Set(di, 1));
+    CountVec finishedUpTo = one;
+    for (std::int64_t shift = 1; shift < static_cast<std::int64_t>(hn::Lanes(di)); shift *= 2) {
+        const auto from = hn::IndicesFromVec(di, hn::Max(hn::Sub(lane, hn::Set(di, shift)), hn::Zero(di)));
+        const CountVec shifted = hn::TableLookupLanes(finishedUpTo, from);
+        finishedUpTo = hn::Add(finishedUpTo, hn::IfThenElseZero(hn::Lt(hn::Set(di, shift - 1), lane), shifted));
+    }
+    return hn::Sub(finishedUpTo, one);
+#endif
 }
 
 // Writes the counts of vector v's finished lanes and gives them the next
@@ -247,7 +382,7 @@ HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Til
     const std::size_t at = v * count;
     const CountVec n = hn::Load(di, lanes.n + at);
     const auto goesOn =
-        hn::And(hn::MaskFromVec(hn::Load(di, lanes.running + at)), hn::Lt(n, hn::Set(di, kIterationLimit)));
+        hn::And(isRunning(lanes, v), hn::Lt(n, hn::Set(di, kIterationLimit)));
     if (!kFirst && hn::AllTrue(di, goesOn)) {
         return 0;
     }
@@ -266,18 +401,8 @@ HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Til
     }
 
     // The finished lane with rank r among the finished ones takes the r-th
-    // next point. The ranks are a running sum over the lanes, made in
-    // log2(lanes) steps that each add the sums so far, shifted up by twice
-    // as many lanes as the step before.
-    const CountVec one = hn::And(hn::VecFromMask(di, isFinished), hn::Set(di, 1));
-    const CountVec lane = hn::Iota(di, 0);
-    CountVec finishedUpTo = one;
-    for (std::int64_t shift = 1; shift < static_cast<std::int64_t>(count); shift *= 2) {
-        const auto from = hn::IndicesFromVec(di, hn::Max(hn::Sub(lane, hn::Set(di, shift)), hn::Zero(di)));
-        const CountVec shifted = hn::TableLookupLanes(finishedUpTo, from);
-        finishedUpTo = hn::Add(finishedUpTo, hn::IfThenElseZero(hn::Lt(hn::Set(di, shift - 1), lane), shifted));
-    }
-    const CountVec rank = hn::Sub(finishedUpTo, one);
+    // next point.
+    const CountVec rank = ranksOf(isFinished);
     const CountVec point = hn::Add(hn::Set(di, cursor.next), rank);
     const auto isNew = hn::And(isFinished, hn::Lt(point, hn::Set(di, tile.end)));
     const auto nextColumn = hn::Lt(hn::Set(di, tile.rows - 1), hn::Add(hn::Set(di, cursor.row), rank));
@@ -296,7 +421,7 @@ HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Til
               d, lanes.imaginary + at);
     hn::Store(hn::IfThenElse(isNew, hn::Set(di, 1), n), di, lanes.n + at);
     hn::Store(hn::IfThenElse(isNew, point, hn::Load(di, lanes.point + at)), di, lanes.point + at);
-    hn::Store(hn::VecFromMask(di, hn::Or(goesOn, isNew)), di, lanes.running + at);
+    setRunning(lanes, v, hn::Or(goesOn, isNew));
 
     const auto finishedLanes = static_cast<int>(hn::CountTrue(di, isFinished));
     cursor.advance(std::min<std::int64_t>(finishedLanes, tile.end - cursor.next), tile.rows);
@@ -326,7 +451,7 @@ HWY_INLINE bool probe(Cursor& cursor, const Tile& tile, std::uint64_t& laneSlots
         hn::Store(hn::Zero(d), d, lanes.zx + at);
         hn::Store(hn::Zero(d), d, lanes.zy + at);
         hn::Store(hn::Set(di, 1), di, lanes.n + at);
-        hn::Store(hn::Set(di, -1), di, lanes.running + at);
+        setRunning(lanes, v, hn::MaskFromVec(hn::Set(di, -1)));
     }
     for (std::int64_t passes = kProbeStep;; passes += kProbeStep) {
         runCountedBlock<kProbeStep>(lanes);
@@ -426,8 +551,8 @@ std::uint64_t CountTileImpl(const Tile& tile) {
             escaped = runningLanes(lanes) < running;
         } else {
             CountVec largest = hn::Zero(di);  // the largest count of a running lane
-            for (std::size_t at = 0; at < allLanes; at += count) {
-                largest = hn::Max(largest, hn::And(hn::Load(di, lanes.running + at), hn::Load(di, lanes.n + at)));
+            for (std::size_t v = 0; v < kVectors; ++v) {
+                largest = hn::Max(largest, hn::IfThenElseZero(isRunning(lanes, v), hn::Load(di, lanes.n + v * count)));
             }
             passes = std::min(kUncountedBlockPasses, kIterationLimit - hn::GetLane(hn::MaxOfLanes(di, largest)));
             escaped = runUncountedBlock(lanes, passes);
