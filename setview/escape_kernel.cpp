@@ -394,9 +394,11 @@ HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Til
     // again. A lane may have run past the limit inside a block; its count is
     // the limit.
     if constexpr (!kFirst) {
-        for (std::size_t lane = at; lane < at + count; ++lane) {
-            tile.counts[lanes.point[lane]] =
-                static_cast<std::uint8_t>(std::min<std::int64_t>(lanes.n[lane], kIterationLimit));
+        HWY_ALIGN std::int64_t written[hn::MaxLanes(di)];
+        hn::Store(hn::Min(n, hn::Set(di, kIterationLimit)), di, written);
+        std::uint8_t* const counts = tile.counts;
+        for (std::size_t lane = 0; lane < count; ++lane) {
+            counts[lanes.point[at + lane]] = static_cast<std::uint8_t>(written[lane]);
         }
     }
 
