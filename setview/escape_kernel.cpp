@@ -54,23 +54,6 @@ using CountVec = hn::Vec<CountTag>;
 // faster.
 const volatile double kOpaqueTwo = 2.0;
 
-// On AVX-512 the escape test writes a mask register, from which the lanes'
-// running flags reach a general register in one move. There counted passes
-// keep the flags as bits, off the vector units, with their history over a
-// group of passes, and bring the counts up to date from that history once a
-// group. Elsewhere the test gives a vector, and the moves to bits and back
-// cost more than taking the flags from the counts on every pass, which those
-// targets do.
-#undef SETVIEW_MASK_REGISTERS
-#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
-#define SETVIEW_MASK_REGISTERS 1
-constexpr std::int64_t kGroupPasses = 8;
-using RunningFlags = std::uint8_t;  // entry v: a bit for each lane of vector v
-#else
-#define SETVIEW_MASK_REGISTERS 0
-using RunningFlags = std::int64_t;  // all ones while the lane runs
-#endif
-
 // Independent vectors in flight. Four just cover the nine-cycle latency of
 // one pass, and the pass units still wait on it now and then; five leave
 // room, and more no longer fit the registers.
@@ -79,6 +62,25 @@ constexpr std::size_t kVectors = 5;
 // processor with shorter ones uses the first kVectors * Lanes(d) entries.
 constexpr std::size_t kMaxAllLanes = kVectors * hn::MaxLanes(DoubleTag());
 static_assert(kMaxAllLanes <= kImaginaryPadding, "one run of imaginary parts must stay inside the padding");
+
+// On AVX-512 the escape test writes a mask register, from which the lanes'
+// running flags reach a general register in one move. There counted passes
+// keep the flags as bits, off the vector units, with their history over a
+// group of passes, and bring the counts up to date from that history once a
+// group. Elsewhere the test gives a vector; moving it to bits and back costs
+// more than subtracting the flags from the counts on every pass, as those
+// targets do.
+#undef SETVIEW_MASK_REGISTERS
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+#define SETVIEW_MASK_REGISTERS 1
+constexpr std::int64_t kGroupPasses = 8;
+using RunningFlags = std::uint8_t;  // a bit for each lane of a vector
+constexpr std::size_t kRunningEntries = kVectors;
+#else
+#define SETVIEW_MASK_REGISTERS 0
+using RunningFlags = std::int64_t;  // all ones for a lane that runs
+constexpr std::size_t kRunningEntries = kMaxAllLanes;
+#endif
 // Passes between two looks at the lanes: longer blocks waste more lane passes
 // after a point has finished, shorter ones spend more time on bookkeeping.
 // While points escape, blocks are counted: short while many lanes finish at
@@ -101,15 +103,15 @@ constexpr std::int64_t kProbeStep = 4;
 constexpr int kMaxProbeBackoff = 6;
 
 // The state of every lane, vector after vector: lane l of vector v is entry
-// v * Lanes(d) + l of each array.
+// v * Lanes(d) + l of each array (running is read through isRunning).
 struct LaneState {
     HWY_ALIGN double zx[kMaxAllLanes];
     HWY_ALIGN double zy[kMaxAllLanes];
     HWY_ALIGN double real[kMaxAllLanes];
     HWY_ALIGN double imaginary[kMaxAllLanes];
     HWY_ALIGN std::int64_t n[kMaxAllLanes];
-    HWY_ALIGN RunningFlags running[kMaxAllLanes];  // whether the lane's point goes on: isRunning
-    HWY_ALIGN std::int64_t point[kMaxAllLanes];    // where its count goes
+    HWY_ALIGN RunningFlags running[kRunningEntries];  // whether the lane's point goes on
+    HWY_ALIGN std::int64_t point[kMaxAllLanes];       // where its count goes
 };
 
 // Whether the lanes of vector v are running, and setting that.
