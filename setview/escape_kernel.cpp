@@ -161,6 +161,18 @@ HWY_INLINE DoubleVec iterate(DoubleVec& zx, DoubleVec& zy, DoubleVec real, Doubl
     return hn::Add(x2, y2);
 }
 
+// One pass of the lanes of the vector at `at`, over their memory: with the
+// vectors' offsets known, GCC keeps them in registers across the loops.
+HWY_INLINE DoubleVec iterateAt(LaneState& lanes, std::size_t at, DoubleVec two) {
+    const DoubleTag d;
+    DoubleVec zx = hn::Load(d, lanes.zx + at);
+    DoubleVec zy = hn::Load(d, lanes.zy + at);
+    const DoubleVec sum = iterate(zx, zy, hn::Load(d, lanes.real + at), hn::Load(d, lanes.imaginary + at), two);
+    hn::Store(zx, d, lanes.zx + at);
+    hn::Store(zy, d, lanes.zy + at);
+    return sum;
+}
+
 #if SETVIEW_MASK_REGISTERS
 // `passes` (at most kGroupPasses) counted passes for vectors first to
 // last - 1, interleaved pass by pass so that their chains overlap. A lane
@@ -190,12 +202,7 @@ HWY_INLINE void runCountedGroup(LaneState& lanes, std::size_t first, std::size_t
 #pragma GCC unroll 16
         for (std::size_t v = first; v < last; ++v) {
             const std::size_t at = v * count;
-            DoubleVec zx = hn::Load(d, lanes.zx + at);
-            DoubleVec zy = hn::Load(d, lanes.zy + at);
-            const DoubleVec sum =
-                iterate(zx, zy, hn::Load(d, lanes.real + at), hn::Load(d, lanes.imaginary + at), two);
-            hn::Store(zx, d, lanes.zx + at);
-            hn::Store(zy, d, lanes.zy + at);
+            const DoubleVec sum = iterateAt(lanes, at, two);
             std::uint8_t passed = 0;
             hn::StoreMaskBits(d, hn::Lt(sum, bound), &passed);
             running[v] &= passed;
@@ -316,12 +323,7 @@ HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
             const std::size_t at = v * count;
-            DoubleVec zx = hn::Load(d, lanes.zx + at);
-            DoubleVec zy = hn::Load(d, lanes.zy + at);
-            const DoubleVec sum =
-                iterate(zx, zy, hn::Load(d, lanes.real + at), hn::Load(d, lanes.imaginary + at), two);
-            hn::Store(zx, d, lanes.zx + at);
-            hn::Store(zy, d, lanes.zy + at);
+            const DoubleVec sum = iterateAt(lanes, at, two);
             hn::Store(hn::Max(hn::Load(d, peak + at), sum), d, peak + at);
         }
     }
