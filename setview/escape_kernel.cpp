@@ -63,23 +63,23 @@ constexpr std::size_t kVectors = 5;
 constexpr std::size_t kMaxAllLanes = kVectors * hn::MaxLanes(DoubleTag());
 static_assert(kMaxAllLanes <= kImaginaryPadding, "one run of imaginary parts must stay inside the padding");
 
-// On AVX-512 the escape test writes a mask register, from which the lanes'
-// running flags reach a general register in one move. There counted passes
-// keep the flags as bits, off the vector units, with their history over a
-// group of passes, and bring the counts up to date from that history once a
-// group. Elsewhere the test gives a vector; moving it to bits and back costs
-// more than subtracting the flags from the counts on every pass, as those
-// targets do.
+// On AVX-512 the escape test writes a mask register. There the running
+// flags of the vectors in flight stay in mask registers across a block: a pass
+// is counted by an add under the flags, and the test is a compare under them,
+// which clears the flag of a lane that fails. Between blocks the flags are a
+// byte of bits per vector. Elsewhere the test gives a vector, and the flags
+// are vectors of all ones, subtracted from the counts and ANDed with the test.
 #undef SETVIEW_MASK_REGISTERS
 #if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
 #define SETVIEW_MASK_REGISTERS 1
-constexpr std::int64_t kGroupPasses = 8;
 using RunningFlags = std::uint8_t;  // a bit for each lane of a vector
 constexpr std::size_t kRunningEntries = kVectors;
+using Running = hn::Mask<CountTag>;
 #else
 #define SETVIEW_MASK_REGISTERS 0
 using RunningFlags = std::int64_t;  // all ones for a lane that runs
 constexpr std::size_t kRunningEntries = kMaxAllLanes;
+using Running = CountVec;
 #endif
 // Passes between two looks at the lanes: longer blocks waste more lane passes
 // after a point has finished, shorter ones spend more time on bookkeeping.
@@ -114,22 +114,40 @@ struct LaneState {
     HWY_ALIGN std::int64_t point[kMaxAllLanes];       // where its count goes
 };
 
-// Whether the lanes of vector v are running, and setting that.
-HWY_INLINE hn::Mask<CountTag> isRunning(const LaneState& lanes, std::size_t v) {
+// The running flags of vector v, as the counted passes keep them, and
+// setting them.
+HWY_INLINE Running runningAt(const LaneState& lanes, std::size_t v) {
 #if SETVIEW_MASK_REGISTERS
     return hn::LoadMaskBits(CountTag(), &lanes.running[v]);
 #else
     const CountTag di;
-    return hn::MaskFromVec(hn::Load(di, lanes.running + v * hn::Lanes(di)));
+    return hn::Load(di, lanes.running + v * hn::Lanes(di));
+#endif
+}
+
+HWY_INLINE void setRunningAt(LaneState& lanes, std::size_t v, Running running) {
+#if SETVIEW_MASK_REGISTERS
+    hn::StoreMaskBits(CountTag(), running, &lanes.running[v]);
+#else
+    const CountTag di;
+    hn::Store(running, di, lanes.running + v * hn::Lanes(di));
+#endif
+}
+
+// Whether the lanes of vector v are running, and setting that.
+HWY_INLINE hn::Mask<CountTag> isRunning(const LaneState& lanes, std::size_t v) {
+#if SETVIEW_MASK_REGISTERS
+    return runningAt(lanes, v);
+#else
+    return hn::MaskFromVec(runningAt(lanes, v));
 #endif
 }
 
 HWY_INLINE void setRunning(LaneState& lanes, std::size_t v, hn::Mask<CountTag> running) {
 #if SETVIEW_MASK_REGISTERS
-    hn::StoreMaskBits(CountTag(), running, &lanes.running[v]);
+    setRunningAt(lanes, v, running);
 #else
-    const CountTag di;
-    hn::Store(hn::VecFromMask(di, running), di, lanes.running + v * hn::Lanes(di));
+    setRunningAt(lanes, v, hn::VecFromMask(CountTag(), running));
 #endif
 }
 
@@ -173,107 +191,63 @@ HWY_INLINE DoubleVec iterateAt(LaneState& lanes, std::size_t at, DoubleVec two) 
     return sum;
 }
 
+// One counted pass of the lanes of the vector at `at`: the running lanes
+// count it, make it, and go on running only if they pass the test that
+// follows it. A lane that fails the test stays stopped whatever its iterate
+// does afterwards; NaN fails it too. Highway 1.0 has no add or compare under
+// a mask, and GCC does not fuse IfThenElse or And into them, hence the
+// intrinsics for mask registers.
+HWY_INLINE Running countedPass(LaneState& lanes, std::size_t at, Running running, DoubleVec two) {
+    const DoubleTag d;
+    const CountTag di;
+    const CountVec n = hn::Load(di, lanes.n + at);
 #if SETVIEW_MASK_REGISTERS
-// `passes` (at most kGroupPasses) counted passes for vectors first to
-// last - 1, interleaved pass by pass so that their chains overlap. A lane
-// runs on while it has passed every test; its flag is a bit of running[v],
-// and byte p of history[v] holds the flags before pass p. A lane's flag only
-// ever switches off, so the passes it made are the bits it has set: at the
-// end each lane takes its bit of every byte, and the sums of the bytes are
-// the passes to add. Written over the lanes' memory: with the vectors'
-// offsets known, GCC keeps them in registers across the group.
-HWY_INLINE void runCountedGroup(LaneState& lanes, std::size_t first, std::size_t last, std::int64_t passes) {
-    static_assert(hn::MaxLanes(DoubleTag()) <= 8, "a vector's flags must fit one byte");
-    const DoubleTag d;
-    const CountTag di;
-    const hn::RebindToUnsigned<CountTag> du;
-    const std::size_t count = hn::Lanes(d);
-    const DoubleVec two = hn::Set(d, 2.0);
-    const DoubleVec bound = hn::Set(d, kEscapeBound);
-    std::uint8_t running[kVectors];
-    std::uint64_t history[kVectors];
-#pragma GCC unroll 16
-    for (std::size_t v = first; v < last; ++v) {
-        running[v] = lanes.running[v];
-        history[v] = running[v];
-    }
-#pragma GCC unroll 8
-    for (std::int64_t p = 0; p < passes; ++p) {
-#pragma GCC unroll 16
-        for (std::size_t v = first; v < last; ++v) {
-            const std::size_t at = v * count;
-            const DoubleVec sum = iterateAt(lanes, at, two);
-            std::uint8_t passed = 0;
-            hn::StoreMaskBits(d, hn::Lt(sum, bound), &passed);
-            running[v] &= passed;
-            if (p + 1 < passes) {
-                history[v] |= std::uint64_t{running[v]} << (8 * (p + 1));
-            }
-        }
-    }
-    const auto lane = hn::Iota(du, 0);
-    const hn::Repartition<std::uint8_t, decltype(du)> bytes;
-#pragma GCC unroll 16
-    for (std::size_t v = first; v < last; ++v) {
-        const std::size_t at = v * count;
-        lanes.running[v] = running[v];
-        const auto ownBits = hn::And(hn::Set(du, history[v]) >> lane, hn::Set(du, 0x0101010101010101ULL));
-        hn::Store(hn::Add(hn::Load(di, lanes.n + at), hn::BitCast(di, hn::SumsOf8(hn::BitCast(bytes, ownBits)))), di,
-                  lanes.n + at);
-    }
-}
-
-// A vector that an uncounted block makes again, in groups: out of line, so
-// that the uncounted loop around its call stays as small as without it.
-HWY_NOINLINE void replayCounted(LaneState& lanes, std::size_t v, std::int64_t passes) {
-    for (std::int64_t done = 0; done < passes; done += kGroupPasses) {
-        runCountedGroup(lanes, v, v + 1, std::min(kGroupPasses, passes - done));
-    }
-}
+    hn::Store(CountVec{_mm512_mask_add_epi64(n.raw, running.raw, n.raw, hn::Set(di, 1).raw)}, di, lanes.n + at);
+    const DoubleVec sum = iterateAt(lanes, at, two);
+    return Running{_mm512_mask_cmp_pd_mask(running.raw, sum.raw, hn::Set(d, kEscapeBound).raw, _CMP_LT_OQ)};
 #else
-// `passes` passes for the lanes of vector v that are still running: each
-// pass is counted, made, and followed by the test that decides on the next
-// one. A lane that fails the test stays stopped whatever its iterate does
-// afterwards; NaN fails it too.
-HWY_INLINE void makeCountedPasses(LaneState& lanes, std::size_t v, std::int64_t passes) {
-    const DoubleTag d;
-    const CountTag di;
-    const std::size_t at = v * hn::Lanes(d);
-    const DoubleVec real = hn::Load(d, lanes.real + at);
-    const DoubleVec imaginary = hn::Load(d, lanes.imaginary + at);
-    const DoubleVec two = hn::Set(d, 2.0);
-    const DoubleVec bound = hn::Set(d, kEscapeBound);
-    DoubleVec zx = hn::Load(d, lanes.zx + at);
-    DoubleVec zy = hn::Load(d, lanes.zy + at);
-    CountVec n = hn::Load(di, lanes.n + at);
-    CountVec running = hn::Load(di, lanes.running + at);
-    for (std::int64_t p = 0; p < passes; ++p) {
-        n = hn::Sub(n, running);
-        const DoubleVec sum = iterate(zx, zy, real, imaginary, two);
-        running = hn::And(running, hn::BitCast(di, hn::VecFromMask(d, hn::Lt(sum, bound))));
-    }
-    hn::Store(zx, d, lanes.zx + at);
-    hn::Store(zy, d, lanes.zy + at);
-    hn::Store(n, di, lanes.n + at);
-    hn::Store(running, di, lanes.running + at);
+    hn::Store(hn::Sub(n, running), di, lanes.n + at);
+    const DoubleVec sum = iterateAt(lanes, at, two);
+    return hn::And(running, hn::BitCast(di, hn::VecFromMask(d, hn::Lt(sum, hn::Set(d, kEscapeBound)))));
+#endif
 }
 
-HWY_INLINE void replayCounted(LaneState& lanes, std::size_t v, std::int64_t passes) {
-    makeCountedPasses(lanes, v, passes);
+// `passes` counted passes for the lanes of vector v.
+HWY_INLINE void makeCountedPasses(LaneState& lanes, std::size_t v, std::int64_t passes) {
+    const DoubleVec two = hn::Set(DoubleTag(), 2.0);
+    Running running = runningAt(lanes, v);
+    for (std::int64_t p = 0; p < passes; ++p) {
+        running = countedPass(lanes, v * hn::Lanes(DoubleTag()), running, two);
+    }
+    setRunningAt(lanes, v, running);
 }
-#endif
 
 // A block of kPasses counted passes for all vectors, interleaved pass by pass
-// so that the vectors' chains overlap.
+// so that the vectors' chains overlap. Written over the lanes' memory: with
+// the vectors' offsets known, GCC keeps them in registers across the block.
+// Mask registers may sit in an array, and keep the flags there; vectors
+// cannot on SVE, so there the flags go through the lanes' memory too.
 template <std::int64_t kPasses>
 HWY_INLINE void runCountedBlock(LaneState& lanes) {
 #if SETVIEW_MASK_REGISTERS
-    for (std::int64_t done = 0; done < kPasses; done += kGroupPasses) {
-        runCountedGroup(lanes, 0, kVectors, std::min(kGroupPasses, kPasses - done));
+    const DoubleVec two = hn::Set(DoubleTag(), 2.0);
+    const std::size_t count = hn::Lanes(DoubleTag());
+    Running running[kVectors];
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        running[v] = runningAt(lanes, v);
+    }
+    for (std::int64_t p = 0; p < kPasses; ++p) {
+#pragma GCC unroll 16
+        for (std::size_t v = 0; v < kVectors; ++v) {
+            running[v] = countedPass(lanes, v * count, running[v], two);
+        }
+    }
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        setRunningAt(lanes, v, running[v]);
     }
 #else
-    // Written over the lanes' memory: with the vectors' offsets known, GCC
-    // keeps them in registers across the block.
     for (std::int64_t p = 0; p < kPasses; ++p) {
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
@@ -341,7 +315,7 @@ HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
             replayed = true;
             hn::Store(hn::Load(d, startZx + at), d, lanes.zx + at);
             hn::Store(hn::Load(d, startZy + at), d, lanes.zy + at);
-            replayCounted(lanes, v, passes);
+            makeCountedPasses(lanes, v, passes);
         }
     }
     return replayed;
