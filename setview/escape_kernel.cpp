@@ -103,7 +103,8 @@ constexpr std::int64_t kProbeStep = 4;
 constexpr int kMaxProbeBackoff = 6;
 
 // The state of every lane, vector after vector: lane l of vector v is entry
-// v * Lanes(d) + l of each array (running is read through isRunning).
+// v * Lanes(d) + l of each array; running, whose layout depends on the
+// target, is read and written only through runningAt and isRunning.
 struct LaneState {
     HWY_ALIGN double zx[kMaxAllLanes];
     HWY_ALIGN double zy[kMaxAllLanes];
@@ -215,9 +216,10 @@ HWY_INLINE Running countedPass(LaneState& lanes, std::size_t at, Running running
 // `passes` counted passes for the lanes of vector v.
 HWY_INLINE void makeCountedPasses(LaneState& lanes, std::size_t v, std::int64_t passes) {
     const DoubleVec two = hn::Set(DoubleTag(), 2.0);
+    const std::size_t at = v * hn::Lanes(DoubleTag());
     Running running = runningAt(lanes, v);
     for (std::int64_t p = 0; p < passes; ++p) {
-        running = countedPass(lanes, v * hn::Lanes(DoubleTag()), running, two);
+        running = countedPass(lanes, at, running, two);
     }
     setRunningAt(lanes, v, running);
 }
