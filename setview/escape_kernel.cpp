@@ -30,6 +30,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -331,12 +332,29 @@ HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
     return replayed;
 }
 
+// The ranks of every pattern of finished lanes in a vector of kLanes lanes:
+// row `bits` holds, for each lane, how many of the set bits of `bits` come
+// before it.
+template <std::size_t kLanes>
+struct RankTable {
+    HWY_ALIGN std::int64_t ranks[std::size_t{1} << kLanes][kLanes] = {};
+    constexpr RankTable() {
+        for (std::size_t bits = 0; bits < (std::size_t{1} << kLanes); ++bits) {
+            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+                ranks[bits][lane] = std::popcount(bits & ((std::size_t{1} << lane) - 1));
+            }
+        }
+    }
+};
+
 // The rank of each lane of `isFinished` among those lanes: how many of them
 // come before it; the other lanes get any rank below the lane count. AVX-512
 // gives every such lane the next of 0, 1, 2, ... in one expand instruction
-// (Highway 1.0 has no Expand, hence the intrinsic there). Elsewhere the ranks
-// are a running sum over the lanes, made in log2(lanes) steps that each add
-// the sums so far, shifted up by twice as many lanes as the step before.
+// (Highway 1.0 has no Expand, hence the intrinsic there). Vectors of four
+// lanes, as on AVX2, look them up in a table. Elsewhere the ranks are a
+// running sum over the lanes, made in log2(lanes) steps that each add the
+// sums so far, shifted up by twice as many lanes as the step before: one
+// step for two lanes, and as many as SVE's vectors need.
 HWY_INLINE CountVec ranksOf(hn::Mask<CountTag> isFinished) {
     const CountTag di;
     const CountVec lane = hn::Iota(di, 0);
@@ -345,14 +363,23 @@ HWY_INLINE CountVec ranksOf(hn::Mask<CountTag> isFinished) {
 #elif SETVIEW_MASK_REGISTERS
     return CountVec{_mm512_maskz_expand_epi64(isFinished.raw, lane.raw)};
 #else
-    const CountVec one = hn::And(hn::VecFromMask(di, isFinished), hn::Set(di, 1));
-    CountVec finishedUpTo = one;
-    for (std::int64_t shift = 1; shift < static_cast<std::int64_t>(hn::Lanes(di)); shift *= 2) {
-        const auto from = hn::IndicesFromVec(di, hn::Max(hn::Sub(lane, hn::Set(di, shift)), hn::Zero(di)));
-        const CountVec shifted = hn::TableLookupLanes(finishedUpTo, from);
-        finishedUpTo = hn::Add(finishedUpTo, hn::IfThenElseZero(hn::Lt(hn::Set(di, shift - 1), lane), shifted));
+    // Not a template: both branches are compiled, so the table's size is
+    // kept small for the longer vectors, which never read it.
+    if constexpr (hn::MaxLanes(di) == 4) {
+        static constexpr RankTable<std::min<std::size_t>(hn::MaxLanes(di), 4)> kTable;
+        std::uint8_t bits[8] = {};
+        hn::StoreMaskBits(di, isFinished, bits);
+        return hn::Load(di, kTable.ranks[bits[0]]);
+    } else {
+        const CountVec one = hn::And(hn::VecFromMask(di, isFinished), hn::Set(di, 1));
+        CountVec finishedUpTo = one;
+        for (std::int64_t shift = 1; shift < static_cast<std::int64_t>(hn::Lanes(di)); shift *= 2) {
+            const auto from = hn::IndicesFromVec(di, hn::Max(hn::Sub(lane, hn::Set(di, shift)), hn::Zero(di)));
+            const CountVec shifted = hn::TableLookupLanes(finishedUpTo, from);
+            finishedUpTo = hn::Add(finishedUpTo, hn::IfThenElseZero(hn::Lt(hn::Set(di, shift - 1), lane), shifted));
+        }
+        return hn::Sub(finishedUpTo, one);
     }
-    return hn::Sub(finishedUpTo, one);
 #endif
 }
 
