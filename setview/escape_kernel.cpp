@@ -340,15 +340,15 @@ HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
     return replayed;
 }
 
-// The ranks of every pattern of finished lanes in a vector of kLanes lanes:
-// row `bits` holds, for each lane, how many of the set bits of `bits` come
-// before it.
-template <std::size_t kLanes>
+// The ranks of every pattern of finished lanes in a vector of kTableLanes
+// lanes: row `bits` holds, for each lane, how many of the set bits of `bits`
+// come before it.
+constexpr std::size_t kTableLanes = 4;
 struct RankTable {
-    HWY_ALIGN std::int64_t ranks[std::size_t{1} << kLanes][kLanes] = {};
+    HWY_ALIGN std::int64_t ranks[std::size_t{1} << kTableLanes][kTableLanes] = {};
     constexpr RankTable() {
-        for (std::size_t bits = 0; bits < (std::size_t{1} << kLanes); ++bits) {
-            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        for (std::size_t bits = 0; bits < (std::size_t{1} << kTableLanes); ++bits) {
+            for (std::size_t lane = 0; lane < kTableLanes; ++lane) {
                 ranks[bits][lane] = std::popcount(bits & ((std::size_t{1} << lane) - 1));
             }
         }
@@ -371,10 +371,8 @@ HWY_INLINE CountVec ranksOf(hn::Mask<CountTag> isFinished) {
 #elif SETVIEW_MASK_REGISTERS
     return CountVec{_mm512_maskz_expand_epi64(isFinished.raw, lane.raw)};
 #else
-    // Not a template: both branches are compiled, so the table's size is
-    // kept small for the longer vectors, which never read it.
-    if constexpr (hn::MaxLanes(di) == 4) {
-        static constexpr RankTable<std::min<std::size_t>(hn::MaxLanes(di), 4)> kTable;
+    if constexpr (hn::MaxLanes(di) == kTableLanes) {
+        static constexpr RankTable kTable;
         std::uint8_t bits[8] = {};
         hn::StoreMaskBits(di, isFinished, bits);
         return hn::Load(di, kTable.ranks[bits[0]]);
