@@ -196,6 +196,29 @@ private slots:
         QCOMPARE(drawings_->count(), 5);
     }
 
+    // A finger zooms once, about the grid point it first touches, though its
+    // place is a fraction of a pixel: a swipe and a second finger, as of a
+    // pinch, zoom no further.
+    void touchZoomsOnceWhereItBegins() {
+        QPointingDevice* const screen = QTest::createTouchDevice();
+        const auto finger = [&](int id, QEventPoint::State state, QPointF at) {
+            return QEventPoint(id, state, at, form_->Picture1->mapToGlobal(at));
+        };
+        const auto touch = [&](QEvent::Type type, const QList<QEventPoint>& points) {
+            QTouchEvent event(type, screen, Qt::NoModifier, points);
+            QCoreApplication::sendEvent(form_->Picture1, &event);
+        };
+        setview::ViewState expected = viewOf(*form_);
+        setview::zoomAt(expected, 300, 200);
+        touch(QEvent::TouchBegin, {finger(0, QEventPoint::State::Pressed, {300.75, 200.5})});
+        touch(QEvent::TouchUpdate, {finger(0, QEventPoint::State::Updated, {340.5, 230.25}),
+                                    finger(1, QEventPoint::State::Pressed, {100, 100})});
+        touch(QEvent::TouchEnd, {finger(0, QEventPoint::State::Released, {360, 240}),
+                                 finger(1, QEventPoint::State::Released, {80, 90})});
+        QCOMPARE(drawings_->count(), 1);
+        QCOMPARE(viewOf(*form_), expected);
+    }
+
     void doubleClickZoomsTwice() {
         // Through the window, as the window system delivers it: press,
         // release, and a second press that Qt also reports as a double click.
@@ -206,13 +229,15 @@ private slots:
     }
 
     // Presses that arrive while a drawing runs wait in the queue; each then
-    // gets its own full drawing against the view before it.
+    // gets its own full drawing against the view before it. A press between
+    // device pixels, as a finger on a scaled page makes, zooms about the grid
+    // point it lands on.
     void queuedPressesAreAppliedInTurn() {
-        const QPoint points[] = {{100, 400}, {260, 240}, {499, 0}};
-        for (const QPoint& point : points) {
+        const QPointF points[] = {{100, 400}, {260.75, 240.5}, {499.9375, 0.25}};
+        for (const QPointF& point : points) {
             QCoreApplication::postEvent(form_->Picture1,
-                                        new QMouseEvent(QEvent::MouseButtonPress, QPointF(point),
-                                                        form_->Picture1->mapToGlobal(QPointF(point)), Qt::LeftButton,
+                                        new QMouseEvent(QEvent::MouseButtonPress, point,
+                                                        form_->Picture1->mapToGlobal(point), Qt::LeftButton,
                                                         Qt::LeftButton, Qt::NoModifier));
         }
         setview::ViewState expected = viewOf(*form_);
@@ -221,7 +246,8 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(pictures.size(), 3);
         for (int i = 0; i < 3; ++i) {
-            setview::zoomAt(expected, static_cast<float>(points[i].x()), static_cast<float>(points[i].y()));
+            setview::zoomAt(expected, std::floor(static_cast<float>(points[i].x())),
+                            std::floor(static_cast<float>(points[i].y())));
             QCOMPARE(pictures[i], expectedPicture(expected));
         }
         QCOMPARE(viewOf(*form_), expected);

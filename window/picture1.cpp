@@ -2,6 +2,9 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTouchEvent>
+
+#include <cmath>
 
 Picture1::Picture1(QWidget* parent)
     : QWidget(parent),
@@ -10,6 +13,7 @@ Picture1::Picture1(QWidget* parent)
     setObjectName(QStringLiteral("Picture1"));
     setFixedSize(kSide, kSide);
     setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_AcceptTouchEvents);
     // The image covers every pixel, so Qt need not clear behind it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     Cls();
@@ -50,14 +54,40 @@ void Picture1::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
 }
 
+bool Picture1::event(QEvent* event) {
+    // A touch that begins is a press of the left button where the finger is;
+    // the rest of it, a swipe, more fingers or the lift, zooms no further.
+    // Qt's own mouse press made from a touch would round the finger's place
+    // to a whole pixel, which may be the neighbour of the one under it.
+    switch (event->type()) {
+    case QEvent::TouchBegin: {
+        const auto& touch = static_cast<QTouchEvent&>(*event);
+        emitMouseDown(Qt::LeftButton, touch.modifiers(), mapFromGlobal(touch.points().constFirst().globalPosition()));
+        [[fallthrough]];
+    }
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+        event->accept();
+        return true;
+    default:
+        return QWidget::event(event);
+    }
+}
+
 void Picture1::emitMouseDown(QMouseEvent& event) {
+    event.accept();
+    emitMouseDown(event.button(), event.modifiers(), event.position());
+}
+
+void Picture1::emitMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers keys, QPointF position) {
     // The handler's customary codes: 1 left, 2 right, 4 middle for the button
     // (Qt's own values agree), and 1 Shift, 2 Ctrl, 4 Alt for the keys.
-    const Qt::KeyboardModifiers keys = event.modifiers();
     const int shift = (keys.testFlag(Qt::ShiftModifier) ? 1 : 0) | (keys.testFlag(Qt::ControlModifier) ? 2 : 0) |
                       (keys.testFlag(Qt::AltModifier) ? 4 : 0);
-    const QPointF position = event.position();
-    event.accept();
-    emit MouseDown(static_cast<int>(event.button()), shift, static_cast<float>(position.x()),
-                   static_cast<float>(position.y()));
+    // Where a pixel is drawn larger than one device pixel, as on a scaled
+    // page or screen, a press anywhere on its block is a press on that pixel:
+    // the zoom centres on the grid point under the finger or the pointer.
+    emit MouseDown(static_cast<int>(button), shift, static_cast<float>(std::floor(position.x())),
+                   static_cast<float>(std::floor(position.y())));
 }

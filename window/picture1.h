@@ -45,6 +45,7 @@ signals:
     void MouseDown(int Button, int Shift, float X, float Y);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -52,6 +53,7 @@ protected:
 
 private:
     void emitMouseDown(QMouseEvent& event);
+    void emitMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers keys, QPointF position);
 
     // The image is never shared, so its pixels stay where bits() put them.
     QImage image_;
