@@ -6,19 +6,13 @@ file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE MANDELBROT_COPYRIGHT REGEX "^Copyrigh
 # The icon at the sizes the title bar, the taskbar, Explorer and the Start
 # menu ask for, drawn from the one SVG; the 256 px image stays PNG inside the
 # .ico, as Windows expects of that size.
-find_program(RSVG_CONVERT rsvg-convert REQUIRED)
 find_program(ICOTOOL icotool REQUIRED)
-set(svg ${CMAKE_CURRENT_SOURCE_DIR}/${MANDELBROT_APP_ID}.svg)
 set(MANDELBROT_ICO ${CMAKE_CURRENT_BINARY_DIR}/mandelbrot.ico)
-set(draw_sizes)
-foreach(size IN ITEMS 16 32 48 256)
-  list(APPEND draw_sizes COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o icon-${size}.png ${svg})
-endforeach()
+mandelbrot_draw_icons(icons 16 32 48 256)
 add_custom_command(
   OUTPUT ${MANDELBROT_ICO}
-  ${draw_sizes}
   COMMAND ${ICOTOOL} -c -o ${MANDELBROT_ICO} icon-16.png icon-32.png icon-48.png --raw=icon-256.png
-  DEPENDS ${svg}
+  DEPENDS ${icons}
   VERBATIM)
 add_custom_target(windows_icon DEPENDS ${MANDELBROT_ICO})
 
