@@ -4,15 +4,17 @@
 # for the presses so far.
 #
 #   end_to_end.sh PROGRAM PICTURE_CHECK [SCALE]
-#   end_to_end.sh --page DIR PICTURE_CHECK [SCALE]
+#   end_to_end.sh --page DIR PICTURE_CHECK [SCALE|DEVICE]
 #
 # The first runs PROGRAM in an X server of its own and presses it with
 # xdotool; the second opens the web page in DIR in headless Chromium and
 # presses it through browser_driver.py, which also taps it as a touch screen
 # would. SCALE (1 or 2) is the number of device pixels per pixel that the
-# program draws at, as its platform's display scaling makes it. Each check
-# waits for the drawing to be finished, however long the program takes:
-# natively a drawing takes milliseconds, under an emulator seconds.
+# program draws at, as its platform's display scaling makes it; DEVICE a
+# phone or tablet of the driver's, whose browser scales the page to fit and
+# whose presses are taps. Each check waits for the drawing to be finished,
+# however long the program takes: natively a drawing takes milliseconds,
+# under an emulator seconds.
 set -euo pipefail
 
 if [ "$1" = --page ]; then
@@ -69,8 +71,9 @@ if [ -n "${page:-}" ]; then
     read -r answer reply <&"$browser_out" || fail "the browser driver ended"
     [ "$answer" = ok ] || fail "browser: $answer $reply"
   }
-  echo "== open $page in Chromium"
-  read -r ready X Y <&"$browser_out" || { cat "$work/console" >&2; fail "the page did not show the program"; }
+  echo "== open $page in Chromium ($scale)"
+  device=$scale
+  read -r ready X Y scale <&"$browser_out" || { cat "$work/console" >&2; fail "the page did not show the program"; }
   [ "$ready" = ready ] || fail "browser: $ready $X $Y"
   click() { ask click "$@"; }
   burst() { ask burst "$@"; }
@@ -109,19 +112,25 @@ else
   screen() { import -window root "$1"; }
 fi
 
-# at X Y: where a point of the client area is on the screen.
-at() { echo $((X + $1 * scale)) $((Y + $2 * scale)); }
-read -r picture_x picture_y < <(at 56 64)
-side=$((500 * scale))
+# at X Y: the device pixel where a point of the client area is on the screen;
+# a page that a phone's browser scales has fractional scales and origins.
+at() { awk -v x="$1" -v y="$2" -v X="$X" -v Y="$Y" -v s="$scale" 'BEGIN { printf "%d %d\n", X + x * s + 0.5, Y + y * s + 0.5 }'; }
 
 # shoot FILE: the drawing area and, beside it, whether the prompt under it is
-# printed (the strip it is printed on shows more than one colour).
+# printed (the strip it is printed on shows more than one colour). At a
+# fractional scale the screen shows the area's edges a device pixel either
+# way: it is cut out with a margin, which the background's colour trims.
 shoot() {
-  local prompt_x prompt_y
+  local picture_x picture_y end_x end_y prompt_x prompt_y margin=0 trim=()
+  case $scale in *.*) margin=2 trim=(-trim) ;; esac
+  read -r picture_x picture_y < <(at 56 64)
+  read -r end_x end_y < <(at 556 564)
   read -r prompt_x prompt_y < <(at 55 578)
   screen "$work/screen.png"
-  convert "$work/screen.png" -crop "${side}x$side+$picture_x+$picture_y" +repage "$1"
-  convert "$work/screen.png" -crop "$((300 * scale))x$((24 * scale))+$prompt_x+$prompt_y" +repage "$1.prompt.png"
+  convert "$work/screen.png" -crop "$((end_x - picture_x + 2 * margin))x$((end_y - picture_y + 2 * margin))+$((picture_x - margin))+$((picture_y - margin))" \
+    +repage "${trim[@]}" +repage "$1"
+  read -r end_x end_y < <(at 355 602)
+  convert "$work/screen.png" -crop "$((end_x - prompt_x))x$((end_y - prompt_y))+$prompt_x+$prompt_y" +repage "$1.prompt.png"
   [ "$(identify -format %k "$1.prompt.png")" -gt 1 ]
 }
 # settled FILE: a screenshot with the prompt printed, equal to one taken a
@@ -151,11 +160,15 @@ check() {
 # press X Y [BUTTON]: one press on the drawing area, spaced beyond the
 # double-click interval.
 press() {
-  click $((picture_x + $1 * scale)) $((picture_y + $2 * scale)) "${3:-1}" 1
+  click $(at $((56 + $1)) $((64 + $2))) "${3:-1}" 1
   sleep 0.8
 }
 
 check start
+if [ -n "${page:-}" ]; then
+  ask fits
+  echo "the whole window shows, $reply"
+fi
 echo "first picture checked $(awk "BEGIN { printf \"%.1f\", $(now) - $started }") s after the start"
 first=$last_shot
 
@@ -166,7 +179,7 @@ press 300 180 3  # the right button zooms too
 check right-button 150,250 300,180
 # Presses chosen so that every view keeps plenty of detail: one zoom too few
 # or too many would show a different picture.
-click $((picture_x + 280 * scale)) $((picture_y + 60 * scale)) 1 2
+click $(at $((56 + 280)) $((64 + 60))) 1 2
 check double-click 150,250 300,180 280,60 280,60
 
 echo "== new by mouse"
@@ -199,6 +212,61 @@ if [ -n "${page:-}" ]; then
   echo "== timings"
   ask timings
   echo "$reply"
+  # geometry: the page's new place and scale, after it has changed.
+  geometry() { read -r X Y scale <<<"$reply"; }
+  case $device in
+    1)
+      echo "== installed as an app, and opened again without a network"
+      ask installable
+      ask offline
+      geometry
+      check offline
+      ;;
+    phone)
+      echo "== the phone turned on its side"
+      ask rotate
+      geometry
+      ask fits
+      echo "the whole window shows, $reply"
+      check turned 140,280 430,200 220,450 250,250
+      press 300 160
+      check turned-and-tapped 140,280 430,200 220,450 250,250 300,160
+
+      echo "== a phone four times slower"
+      ask throttle 4
+      for point in 200,300 310,190 250,260 120,400 380,320; do
+        press "${point%,*}" "${point#*,}"
+      done
+      ask timings
+      echo "$reply"
+      ask throttle 1
+
+      echo "== a storm: 400 quick taps, beyond the deepest view, then random events"
+      read -r tap_x tap_y < <(at $((56 + 300)) $((64 + 200)))
+      burst $(for _ in $(seq 400); do echo "$tap_x $tap_y"; done)
+      ask storm 27 300
+      # The first storm took the page through every size it has: memory
+      # that grows in a second one is memory lost.
+      ask memory
+      memory_before=$reply
+      ask storm 28 100
+      ask geometry
+      geometry
+      ask fits
+      click $(at $((576 + 28)) $((544 + 8))) 1 1
+      check new-after-storm
+      for point in 150,250 300,180 280,60; do
+        press "${point%,*}" "${point#*,}"
+      done
+      check three-presses-after-storm 150,250 300,180 280,60
+      ask memory
+      echo "memory after the first storm, the program's and the page's: $memory_before; after the second: $reply"
+      read -r program_before heap_before <<<"$memory_before"
+      read -r program_after heap_after <<<"$reply"
+      [ "$program_after" -eq "$program_before" ] || fail "the program's memory grew in the second storm"
+      [ "$heap_after" -lt $((heap_before + 1000000)) ] || fail "the page's memory grew in the second storm"
+      ;;
+  esac
 else
   echo "== still running"
   kill -0 "$pid" 2>/dev/null || fail "the program has ended"
