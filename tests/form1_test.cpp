@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <memory>
 
 #include "allocated_memory.h"
 #include "setview/colour.h"
@@ -200,12 +201,12 @@ private slots:
     // place is a fraction of a pixel: a swipe and a second finger, as of a
     // pinch, zoom no further.
     void touchZoomsOnceWhereItBegins() {
-        QPointingDevice* const screen = QTest::createTouchDevice();
+        const std::unique_ptr<QPointingDevice> screen(QTest::createTouchDevice());
         const auto finger = [&](int id, QEventPoint::State state, QPointF at) {
             return QEventPoint(id, state, at, form_->Picture1->mapToGlobal(at));
         };
         const auto touch = [&](QEvent::Type type, const QList<QEventPoint>& points) {
-            QTouchEvent event(type, screen, Qt::NoModifier, points);
+            QTouchEvent event(type, screen.get(), Qt::NoModifier, points);
             QCoreApplication::sendEvent(form_->Picture1, &event);
         };
         setview::ViewState expected = viewOf(*form_);
