@@ -16,6 +16,9 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/web/manifest.webmanifest.in manifest.
 mandelbrot_draw_icons(app_icons 192 512)
 
 set(program $<TARGET_FILE_DIR:mandelbrot>/mandelbrot)
+# The link writes the .wasm beside the .js, but names only the .js as its
+# output: what reads the .wasm depends on the .js.
+set(linked $<TARGET_FILE:mandelbrot>)
 set(qt_loader ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}/platforms/qtloader.js)
 set(license ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt)
 configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${license} COPYONLY)
@@ -31,7 +34,7 @@ foreach(file IN ITEMS ${program}.wasm ${program}.js ${qt_loader})
   add_custom_command(OUTPUT ${output}.gz ${output}.br
                      COMMAND gzip -9 -n -c ${file} > ${output}.gz
                      COMMAND ${BROTLI} -f -q 11 -o ${output}.br ${file}
-                     DEPENDS ${file} mandelbrot
+                     DEPENDS ${linked} ${qt_loader}
                      VERBATIM)
   list(APPEND compressed ${output}.gz ${output}.br)
 endforeach()
@@ -47,11 +50,13 @@ set(page_files
   ${app_icons}
   ${license})
 set(service_worker ${CMAKE_CURRENT_BINARY_DIR}/service-worker.js)
+set(page_inputs ${page_files})
+list(REMOVE_ITEM page_inputs ${program}.wasm)
 add_custom_command(OUTPUT ${service_worker}
                    COMMAND ${CMAKE_COMMAND} -DTEMPLATE=${CMAKE_CURRENT_SOURCE_DIR}/web/service-worker.js.in
                            -DOUTPUT=${service_worker} -DVERSION=${PROJECT_VERSION} "-DFILES=${page_files}"
                            -P ${CMAKE_CURRENT_SOURCE_DIR}/web/service-worker.cmake
-                   DEPENDS ${page_files} mandelbrot ${CMAKE_CURRENT_SOURCE_DIR}/web/service-worker.js.in
+                   DEPENDS ${page_inputs} ${CMAKE_CURRENT_SOURCE_DIR}/web/service-worker.js.in
                            ${CMAKE_CURRENT_SOURCE_DIR}/web/service-worker.cmake
                    VERBATIM)
 add_custom_target(web_page ALL DEPENDS ${service_worker} ${compressed})
