@@ -10,9 +10,9 @@ namespace setview {
 
 namespace {
 
-CountGrid emptyGrid(const ViewState& view) {
+CountGrid emptyGrid(const ViewState& view, int columns) {
     CountGrid grid;
-    grid.columns = std::max(0, view.wid + 1);
+    grid.columns = std::max(0, columns);
     grid.rows = std::max(0, view.hei + 1);
     grid.counts.assign(static_cast<std::size_t>(grid.columns) * static_cast<std::size_t>(grid.rows), 0);
     return grid;
@@ -26,7 +26,7 @@ constexpr std::int64_t kTilePoints = 4096;
 }  // namespace
 
 CountGrid referenceCounts(const ViewState& view) {
-    CountGrid grid = emptyGrid(view);
+    CountGrid grid = emptyGrid(view, view.wid + 1);
     for (int x = 0; x < grid.columns; ++x) {
         const double cr = columnReal(view, x);
         for (int y = 0; y < grid.rows; ++y) {
@@ -39,12 +39,20 @@ CountGrid referenceCounts(const ViewState& view) {
 }
 
 CountGrid escapeCounts(const ViewState& view, CountStats* stats) {
-    CountGrid grid = emptyGrid(view);
+    return escapeCounts(view, Columns{.first = 0, .count = view.wid + 1}, stats);
+}
+
+CountGrid escapeCounts(const ViewState& view, Columns band, CountStats* stats) {
+    const int gridColumns = std::max(0, view.wid + 1);
+    const int first = std::clamp(band.first, 0, gridColumns);
+    const auto end = static_cast<int>(
+        std::clamp(std::int64_t{band.first} + std::max(0, band.count), std::int64_t{first}, std::int64_t{gridColumns}));
+    CountGrid grid = emptyGrid(view, end - first);
     // Padded as the kernel's tiles describe.
     std::vector<double> real(static_cast<std::size_t>(grid.columns) + kRealPadding, 0.0);
     std::vector<double> imaginary(static_cast<std::size_t>(grid.rows) + kImaginaryPadding, 0.0);
     for (int x = 0; x < grid.columns; ++x) {
-        real[static_cast<std::size_t>(x)] = columnReal(view, x);
+        real[static_cast<std::size_t>(x)] = columnReal(view, first + x);
     }
     for (int y = 0; y < grid.rows; ++y) {
         imaginary[static_cast<std::size_t>(y)] = rowImaginary(view, y);

@@ -65,4 +65,16 @@ struct CountStats {
 // the threads of the current oneTBB arena (one thread in builds without).
 CountGrid escapeCounts(const ViewState& view, CountStats* stats = nullptr);
 
+// A band of the grid's columns: first, first + 1, ... first + count - 1.
+struct Columns {
+    int first = 0;
+    int count = 0;
+};
+
+// The counts of one band of the grid's columns, cut to the grid, exactly as
+// escapeCounts counts them there: for whoever spreads one drawing over
+// workers of its own, as the web page does. Column x of the result is column
+// band.first + x of the grid.
+CountGrid escapeCounts(const ViewState& view, Columns band, CountStats* stats = nullptr);
+
 }  // namespace setview

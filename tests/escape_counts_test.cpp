@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -256,6 +257,22 @@ TEST_P(FastCounts, CountsAnyStretchOfTheGrid) {
                 ASSERT_EQ(counts[static_cast<std::size_t>(p)], expected) << "point " << p;
             }
         }
+    }
+}
+
+// The web page's workers each count a band of columns: cut to the grid, a
+// band's counts must be the very columns of the whole grid.
+TEST_P(FastCounts, CountsAnyBandOfColumns) {
+    const ViewState view = testviews::pressed(testviews::wholeSet(), {{190, 190}});
+    const CountGrid& whole = referenceOf(view);
+    for (const auto& [first, count, kept] : {std::tuple{0, 501, 501}, {0, 1, 1}, {250, 37, 37}, {480, 100, 21},
+                                              {-5, 10, 5}, {501, 3, 0}, {7, -2, 0}}) {
+        SCOPED_TRACE(::testing::Message() << "band " << first << " + " << count);
+        const CountGrid band = setview::escapeCounts(view, setview::Columns{.first = first, .count = count});
+        ASSERT_EQ(band.columns, kept);
+        ASSERT_EQ(band.rows, whole.rows);
+        const std::size_t skipped = static_cast<std::size_t>(std::max(first, 0)) * static_cast<std::size_t>(whole.rows);
+        EXPECT_TRUE(std::equal(band.counts.begin(), band.counts.end(), whole.counts.begin() + static_cast<std::ptrdiff_t>(skipped)));
     }
 }
 
