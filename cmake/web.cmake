@@ -1,7 +1,7 @@
-# What every web build of the program shares: emscripten, and Qt for
-# WebAssembly, static and on one thread.
-if(MANDELBROT_THREADS)
-  message(FATAL_ERROR "The web page runs on one thread: configure with -DMANDELBROT_THREADS=OFF")
+# What every web build shares: the core and its tests, built by emscripten
+# for WebAssembly, without the window.
+if(MANDELBROT_THREADS OR MANDELBROT_WINDOW)
+  message(FATAL_ERROR "The web build is the core alone: configure with -DMANDELBROT_THREADS=OFF -DMANDELBROT_WINDOW=OFF")
 endif()
 
 # Highway's WASM target counts with WebAssembly's 128-bit SIMD, which every
@@ -10,13 +10,10 @@ endif()
 add_compile_options(-msimd128)
 add_compile_definitions(HWY_COMPILE_ALL_ATTAINABLE)
 
-# The page downloads the program: built for size (MinSizeRel), with
+# The page downloads the core: built for size (MinSizeRel), with
 # emscripten's smallest code.
 string(APPEND CMAKE_CXX_FLAGS_MINSIZEREL " -Oz")
 string(APPEND CMAKE_EXE_LINKER_FLAGS_MINSIZEREL " -Oz")
-
-# The page's files sit side by side in one folder.
-set(CMAKE_INSTALL_BINDIR .)
 
 # Where Node.js and CPack are not on this machine's PATH, what runs them for
 # the tests: the web preset's builds run in Debian 13's root.

@@ -1,0 +1,290 @@
+// The page's script: it routes the visitor's presses to Form1's handlers,
+// which run one at a time, each to the end of its drawing, as on the
+// desktop; it shares each drawing out to workers, which count and colour
+// bands of columns with their own instances of the core; and it paints what
+// they send back. Every number of the picture comes from the core.
+'use strict';
+
+const picture = document.getElementById('Picture1');
+const command = document.getElementById('Command1');
+const prompt = document.getElementById('prompt');
+// Picture1's pixels, 500 x 500, as the core draws them. The canvas on the
+// page has one pixel for every device pixel it covers, and shows each of
+// Picture1's pixels as a solid block of them, whatever the page's scale: the
+// browser then has nothing to stretch or smooth.
+const side = picture.width;
+const drawn = Object.assign(document.createElement('canvas'), {width: side, height: side}).getContext('2d');
+const shown = picture.getContext('2d');
+const programName = document.title;
+let core = null;  // the page's instance of the core, which keeps the view
+
+// The bands each worker is given at once: while it counts one, the next
+// waits in its queue rather than on a message from the page. A drawing is
+// cut into this many bands a worker, so that the workers finish together
+// even where one side of the picture takes longer.
+const inFlight = 2;
+const bandsPerWorker = 6;
+
+function tell(message) {
+  const status = document.getElementById('status');
+  status.textContent = message;
+  status.hidden = false;
+  document.querySelector('main').hidden = true;
+}
+
+// The handlers, one after the other: a press made during a drawing waits
+// for its end, and none is lost or merged with another.
+const waiting = [];
+let running = false;
+async function deliver(handler) {
+  waiting.push(handler);
+  if (running) return;
+  running = true;
+  while (waiting.length > 0) {
+    try {
+      await waiting.shift()();
+    } catch (error) {
+      console.error(error);
+      tell('${programName} has stopped unexpectedly. Please reload the page to start it again.');
+      return;
+    }
+  }
+  running = false;
+}
+
+// The workers, as many as the processor has cores. A worker that fails is
+// let go, and what it was counting is counted again by the others, or here
+// when none is left.
+const workers = [];
+let drawing = null;  // {view, bands, left, done}
+let nextId = 0;
+
+function startWorkers() {
+  for (let i = 0; i < (navigator.hardwareConcurrency || 2); i++) {
+    let worker;
+    try {
+      worker = new Worker('worker.js');
+    } catch (error) {
+      console.warn('The picture is counted on the page: no worker could start.', error);
+      return;
+    }
+    worker.jobs = new Map();
+    worker.onmessage = ({data}) => {
+      const job = worker.jobs.get(data.id);
+      if (!job) return;
+      if (data.error) {
+        retire(worker, data.error);
+        return;
+      }
+      worker.jobs.delete(data.id);
+      paint(data.left, data.width, data.height, new Uint8ClampedArray(data.pixels));
+      share();
+    };
+    worker.onerror = event => {
+      event.preventDefault();
+      retire(worker, event.message);
+    };
+    worker.onmessageerror = () => retire(worker, 'a message it could not read');
+    workers.push(worker);
+  }
+}
+
+function retire(worker, reason) {
+  if (!workers.includes(worker)) return;
+  console.error(`A worker counting the picture failed (${reason}); its columns are counted again.`);
+  worker.terminate();
+  workers.splice(workers.indexOf(worker), 1);
+  drawing?.bands.push(...[...worker.jobs.values()].map(job => job.band));
+  worker.jobs.clear();
+  share();
+}
+
+// Gives the drawing's bands to the workers, or counts them here when no
+// worker runs.
+function share() {
+  if (!drawing) return;
+  for (const worker of workers) {
+    while (drawing.bands.length > 0 && worker.jobs.size < inFlight) {
+      const band = drawing.bands.shift();
+      const id = nextId++;
+      worker.jobs.set(id, {band});
+      worker.postMessage({id, view: drawing.view, ...band});
+    }
+  }
+  if (workers.length === 0) {
+    for (const {first, count} of drawing.bands.splice(0)) {
+      const at = core._RenderColumns(first, count) / 4;
+      const [left, width, height, band] = core.HEAP32.subarray(at, at + 4);
+      paint(left, width, height, new Uint8ClampedArray(core.HEAPU8.buffer, band, 4 * width * height));
+    }
+  }
+}
+
+let presenting = false;
+// Shows Picture1's pixels at the next frame, however many bands came since
+// the last.
+function present() {
+  if (presenting) return;
+  presenting = true;
+  requestAnimationFrame(() => {
+    presenting = false;
+    shown.imageSmoothingEnabled = false;
+    shown.drawImage(drawn.canvas, 0, 0, picture.width, picture.height);
+  });
+}
+
+// The canvas's pixels made the device pixels its box covers, and its box
+// made exactly that many device pixels, at the window's scale.
+function fitPicture() {
+  const scale = devicePixelRatio * parseFloat(getComputedStyle(document.documentElement).getPropertyValue('--scale'));
+  const device = Math.max(1, Math.round(side * scale));
+  if (picture.width !== device) {
+    picture.width = picture.height = device;
+  }
+  picture.style.width = picture.style.height = `${device / scale}px`;
+  present();
+}
+fitPicture();
+addEventListener('resize', fitPicture);
+
+// Puts a band's pixels into Picture1; the last of a drawing ends it.
+function paint(left, width, height, band) {
+  if (width > 0 && height > 0) {
+    drawn.putImageData(new ImageData(band, width, height), left, 0);
+    present();
+  }
+  if (--drawing.left === 0) {
+    const done = drawing.done;
+    drawing = null;
+    done();
+  }
+}
+
+// Draws the current view into Picture1, then prints the prompt under it.
+function RenderSet() {
+  const at = core._viewState();
+  const view = core.HEAPU8.slice(at, at + core._viewStateSize()).buffer;
+  const columns = core._gridColumns();
+  const size = Math.ceil(columns / (bandsPerWorker * Math.max(1, workers.length)));
+  const bands = [];
+  for (let first = 0; first < columns; first += size) {
+    bands.push({first, count: Math.min(size, columns - first)});
+  }
+  return new Promise(resolve => {
+    drawing = {view, bands, left: bands.length, done: resolve};
+    share();
+  }).then(() => {
+    // The prompt printed anew, which a screen reader announces.
+    prompt.replaceChildren('Select interesting area and CLICK', ' *');
+  });
+}
+
+// Erases Form1's printed text, the prompt; or Picture1's picture.
+function Cls(surface) {
+  if (surface === picture) {
+    drawn.fillStyle = '#fff';
+    drawn.fillRect(0, 0, side, side);
+    present();
+  } else {
+    prompt.replaceChildren();
+  }
+}
+
+let audio = null;
+// A short tone.
+function Beep() {
+  try {
+    audio ??= new AudioContext();
+    const tone = audio.createOscillator();
+    const volume = audio.createGain();
+    tone.frequency.value = 880;
+    volume.gain.value = 0.1;
+    tone.connect(volume).connect(audio.destination);
+    tone.start();
+    tone.stop(audio.currentTime + 0.12);
+  } catch (error) {
+    console.warn('No tone could be played.', error);
+  }
+}
+
+async function Form_Load() {
+  core._Form_Load();
+  Cls(document);
+  await RenderSet();
+}
+
+async function Command1_Click() {
+  Cls(picture);
+  core._Command1_Click();
+  await RenderSet();
+}
+
+async function Picture1_MouseDown(X, Y) {
+  if (!core._Picture1_MouseDown(X, Y)) {
+    // One more press would overflow: the picture shows the deepest view.
+    Beep();
+    return;
+  }
+  Cls(document);
+  await RenderSet();
+}
+
+// A press with any mouse button, a pen or the first finger of a touch is a
+// press on the grid point under it.
+function press(event) {
+  const box = picture.getBoundingClientRect();
+  const X = Math.min(side - 1, Math.floor((event.clientX - box.left) * side / box.width));
+  const Y = Math.min(side - 1, Math.floor((event.clientY - box.top) * side / box.height));
+  deliver(() => Picture1_MouseDown(X, Y));
+}
+picture.addEventListener('pointerdown', event => {
+  if (event.isPrimary) press(event);
+});
+// A second mouse button pressed while one is held reaches the page as a move
+// of the pointer whose button changed; it is a press all the same.
+const buttonBits = [1, 4, 2, 8, 16];
+picture.addEventListener('pointermove', event => {
+  if (event.button >= 0 && (event.buttons & buttonBits[event.button])) press(event);
+});
+// The middle button scrolls and the right one opens a menu elsewhere; here
+// they zoom.
+picture.addEventListener('mousedown', event => {
+  if (event.button === 1) event.preventDefault();
+});
+picture.addEventListener('contextmenu', event => event.preventDefault());
+command.addEventListener('click', () => deliver(Command1_Click));
+
+// A module of one function that splats a value into a 128-bit vector: valid
+// only where the browser has WebAssembly's SIMD, which the core counts with.
+const simdProbe = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0,
+                                  10, 8, 1, 6, 0, 65, 0, 253, 15, 11]);
+
+async function start() {
+  if (typeof WebAssembly !== 'object' || !WebAssembly.validate(simdProbe)) {
+    tell(`This browser cannot run WebAssembly with its SIMD instructions, which ${programName} needs. ` +
+         'Please update it, or open the page in a current version of Chrome, Edge, Firefox or Safari.');
+    return;
+  }
+  if (typeof MandelbrotCore !== 'function') {
+    tell(`${programName} could not be loaded: a file of the page is missing. Please reload the page.`);
+    return;
+  }
+  startWorkers();
+  try {
+    core = await MandelbrotCore();
+  } catch (error) {
+    console.error(error);
+    tell(`${programName} could not be loaded. Please check the connection and reload the page.`);
+    return;
+  }
+  await deliver(Form_Load);
+  // Once visited, the page opens and draws without a network: a service
+  // worker keeps this build's files. It is fetched after the first picture,
+  // so as not to hold it up. Browsers run service workers only for pages
+  // from https:// or from this computer.
+  if ('serviceWorker' in navigator && window.isSecureContext) {
+    navigator.serviceWorker.register('service-worker.js').catch(error => console.warn(error));
+  }
+}
+
+start();
