@@ -1,37 +1,48 @@
 #!/usr/bin/python3
-"""Drives the web page in headless Chromium for end_to_end.sh.
+"""Drives the web page in a browser for end_to_end.sh.
 
-    browser_driver.py PAGE_DIR SCALE|DEVICE
+    browser_driver.py PAGE_DIR SCALE|DEVICE [ENGINE]
 
-Serves PAGE_DIR on 127.0.0.1, opens its index.html in Chromium, waits for the
-program's window, titled "Form1", and answers "ready X Y S": the top-left of
-its client area in device pixels of a screenshot, and the device pixels per
-pixel of the program. SCALE is a desktop's device pixels per CSS pixel;
-DEVICE one of the touch screens of Chromium's phone emulation in DEVICES.
-Then it takes one command a line on standard input and answers each with
-"ok ..." or "error ...":
+Serves PAGE_DIR on 127.0.0.1 and opens its index.html in ENGINE, headless:
+chromium (the default, through chromedriver), firefox (Firefox ESR, over
+WebDriver BiDi) or webkit (WebKitGTK's MiniBrowser, through WebKitWebDriver,
+in an X server of its own). It waits for the first picture and answers
+"ready X Y S": the top-left of the client area Form1 in device pixels of a
+screenshot, and the device pixels per pixel of the form. SCALE is a
+desktop's device pixels per CSS pixel; DEVICE one of the touch screens of
+Chromium's phone emulation in DEVICES. Then it takes one command a line on
+standard input and answers each with "ok ..." or "error ...":
 
     click X Y BUTTON COUNT   COUNT presses of mouse button BUTTON (1 left,
                              2 middle, 3 right) at device pixel (X, Y)
     burst X Y X Y ...        one left press at each point, with no pause
-    tap X Y                  a tap of one finger
-    key NAME                 a key press: Tab or space
+    tap X Y                  a tap of one finger (Chromium)
+    key NAME                 a key press: Tab, shift-Tab or space
+    focused                  the id of the element with the focus, and
+                             whether a focus ring shows around it
     screenshot FILE          the page as the screen shows it, as PNG
-    timings                  for every press so far, the milliseconds from
-                             the press until its handler had drawn, and
-                             until the next frame; and the milliseconds from
-                             opening the page until its first picture
     served                   an error if the page asked the server for a
                              file that its folder does not have
     geometry                 "X Y S" as in ready, now
     fits                     an error unless the whole window shows, as
                              large as fits, and the page does not scroll
+  Chromium only:
+    timings                  for the presses so far, the milliseconds from
+                             each until its drawing was done, and until the
+                             next frame; and from opening the page until its
+                             first picture
+    accessible               an error unless the accessibility tree holds
+                             the button, the picture and the live prompt
+    workers N                the page opened again with N workers (0: none
+                             can start); answers geometry
+    break-worker             the next band a worker is given fails in it
+    logged TEXT              an error unless the console shows TEXT
     rotate                   the phone turned on its side; answers geometry
     installable              an error if Chromium would not install the page
     offline                  the page reloaded from its service worker's
                              cache without a network; answers geometry
-    memory                   the program's memory and the page's JavaScript
-                             heap after garbage collection, in bytes
+    memory                   the core's memory on the page and the page's
+                             JavaScript heap after garbage collection, bytes
     throttle RATE            the processor slowed RATE times; the timings
                              start afresh
     storm SEED COUNT         COUNT random events: presses with every button,
@@ -43,88 +54,69 @@ Console messages of the page go to standard error when it ends.
 
 import functools
 import http.server
+import json
+import os
 import random
+import socket
 import statistics
+import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.options import Options
-from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.action_chains import ActionChains
-from selenium.webdriver.common.actions import interaction
-from selenium.webdriver.common.actions.action_builder import ActionBuilder
-from selenium.webdriver.common.actions.pointer_input import PointerInput
-from selenium.webdriver.common.keys import Keys
-
-# Installed before the page's own scripts. The program draws inside the
-# browser's event handling, so a press's handler has drawn once the task
-# that delivered it ends, and the picture is on the screen at the next frame.
+# Installed in Chromium before the page's own scripts. A drawing is done
+# when the prompt is printed again; the picture is on the screen at the
+# frame after.
 INSTRUMENT = """
 window.mandelbrotTimings = {presses: [], firstPicture: null};
-// The client area of the window titled "Form1": Qt draws it into a canvas,
-// and the title into the window's title bar, inside a shadow root.
-function clientArea(root) {
-  for (const element of root.querySelectorAll('*')) {
-    if (element.classList.contains('window-name') && element.innerText === 'Form1') {
-      return element.closest('.qt-window').querySelector('.qt-window-content');
-    }
-    const inner = element.shadowRoot && clientArea(element.shadowRoot);
-    if (inner) return inner;
+addEventListener('DOMContentLoaded', () => {
+  const prompt = document.getElementById('prompt');
+  new MutationObserver(() => {
+    if (!prompt.textContent) return;
+    const timings = window.mandelbrotTimings, now = performance.now();
+    timings.firstPicture ??= now;
+    const press = timings.presses.find(press => press.drawn === null);
+    if (!press) return;
+    press.drawn = now - press.at;
+    requestAnimationFrame(() => { press.shown = performance.now() - press.at; });
+  }).observe(prompt, {childList: true});
+});
+addEventListener('pointerdown', event => {
+  if (event.target.id === 'Picture1') {
+    window.mandelbrotTimings.presses.push({at: event.timeStamp, drawn: null, shown: null});
   }
-  return null;
-}
-window.mandelbrotClientArea = () => clientArea(document);
-// The program's memory, which only grows, as its instance exports it.
+}, true);
+// The core's memory on the page, which only grows, as its instance exports it.
 for (const name of ['instantiate', 'instantiateStreaming']) {
   const original = WebAssembly[name];
   WebAssembly[name] = async (...args) => {
     const result = await original.apply(WebAssembly, args);
-    const exports = Object.values((result.instance ?? result).exports);
-    window.mandelbrotMemory = exports.find(value => value instanceof WebAssembly.Memory);
+    window.mandelbrotMemory ??= Object.values((result.instance ?? result).exports)
+      .find(value => value instanceof WebAssembly.Memory);
     return result;
   };
 }
-// The first picture: the drawing area's corner and middle differ in colour.
-(function look() {
-  const canvas = clientArea(document);
-  const context = canvas && canvas.getContext('2d');
-  if (context) {
-    const scale = window.devicePixelRatio * visualViewport.scale;
-    const at = (x, y) => context.getImageData(Math.floor((56 + x) * scale), Math.floor((64 + y) * scale), 1, 1)
-                           .data.join();
-    if (at(1, 1) !== at(250, 250)) {
-      window.mandelbrotTimings.firstPicture = performance.now();
-      return;
-    }
-  }
-  requestAnimationFrame(look);
-})();
-// Presses on the drawing area, each of which the program draws for.
-window.addEventListener('pointerdown', event => {
-  const box = clientArea(document).getBoundingClientRect();
-  const x = event.clientX - box.left - 56;
-  const y = event.clientY - box.top - 64;
-  if (x < 0 || y < 0 || x >= 500 || y >= 500) return;
-  const press = {drawn: null, shown: null};
-  window.mandelbrotTimings.presses.push(press);
-  const channel = new MessageChannel();
-  channel.port1.onmessage = () => {
-    press.drawn = performance.now() - event.timeStamp;
-    requestAnimationFrame(() => { press.shown = performance.now() - event.timeStamp; });
-  };
-  channel.port2.postMessage(null);
-}, true);
+"""
+# Where the form is in device pixels of a screenshot, and its scale; the
+# prompt, printed once a drawing is done; and what the page says instead.
+GEOMETRY = """
+const form = document.getElementById('Form1'), box = form.getBoundingClientRect();
+const view = window.visualViewport ?? {offsetLeft: 0, offsetTop: 0, scale: 1};
+const ratio = devicePixelRatio * view.scale;
+return [(box.left - view.offsetLeft) * ratio, (box.top - view.offsetTop) * ratio, ratio * box.width / form.offsetWidth,
+        ratio, document.getElementById('prompt').textContent, document.getElementById('status').textContent];
 """
 
-COMMANDS = {"click", "burst", "tap", "key", "screenshot", "timings", "served", "geometry", "fits", "rotate",
-            "installable", "offline", "memory", "throttle", "storm"}
+COMMANDS = {"click", "burst", "tap", "key", "focused", "screenshot", "served", "geometry", "fits", "timings",
+            "accessible", "workers", "break-worker", "logged", "rotate", "installable", "offline", "memory", "throttle",
+            "storm"}
 # Touch screens in CSS pixels, with their device pixels per CSS pixel.
 DEVICES = {"phone": (390, 844, 3.0), "phone-landscape": (844, 390, 3.0), "tablet": (600, 960, 2.0)}
-KEYS = {"Tab": Keys.TAB, "space": Keys.SPACE}
-# X11's button numbers, as end_to_end.sh uses them, to WebDriver's.
+DESKTOP = (1024, 900)
+# WebDriver's key codes, and X11's button numbers, as end_to_end.sh uses
+# them, in WebDriver's.
+KEYS = {"Tab": ["\ue004"], "shift-Tab": ["\ue008", "\ue004"], "space": ["\ue00d"]}
 BUTTONS = {1: 0, 2: 1, 3: 2}
 
 
@@ -147,66 +139,185 @@ def serve(directory):
     return server
 
 
-def start_browser(device, profile):
-    options = Options()
-    options.binary_location = "/usr/bin/chromium"
-    # Headless, with no connections beyond the page's own server: this
-    # machine's network is closed, and Chromium's background fetches would
-    # only wait for it.
-    flags = ["--headless=new", "--no-sandbox", "--window-size=1024,900", "--no-first-run",
-             "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-quic",
-             f"--user-data-dir={profile}"]
-    if device in DEVICES:
-        width, height, ratio = DEVICES[device]
-        options.add_experimental_option("mobileEmulation", {"deviceMetrics": {
-            "width": width, "height": height, "pixelRatio": ratio, "touch": True, "mobile": True}})
-    else:
-        flags.append(f"--force-device-scale-factor={device}")
-    for flag in flags:
-        options.add_argument(flag)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+def x_server():
+    """An X server of the browser's own; its display becomes this process's."""
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "2560x2048x24", "-nolisten", "tcp"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    os.environ["DISPLAY"] = f":{server.stdout.readline().strip()}"
+    return server
+
+
+def focus_windows():
+    """With no window manager, no window has the keyboard's focus until it is
+    given, and a page without it shows no focus ring."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], capture_output=True, text=True)
+    for window in found.stdout.split():
+        subprocess.run(["xdotool", "windowfocus", window], stderr=subprocess.DEVNULL)
+
+
+def pointer(kind, steps):
+    return {"type": "pointer", "id": kind, "parameters": {"pointerType": kind}, "actions": steps}
+
+
+class Selenium:
+    """Chromium through chromedriver, or WebKit through WebKitWebDriver."""
+
+    def __init__(self, engine, device, profile):
+        from selenium import webdriver
+        self.cdp = None
+        if engine == "chromium":
+            from selenium.webdriver.chrome.options import Options
+            from selenium.webdriver.chrome.service import Service
+            options = Options()
+            options.binary_location = "/usr/bin/chromium"
+            # Headless, with no connections beyond the page's own server:
+            # this machine's network is closed, and Chromium's background
+            # fetches would only wait for it.
+            flags = ["--headless=new", "--no-sandbox", f"--window-size={DESKTOP[0]},{DESKTOP[1]}", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--disable-quic", f"--user-data-dir={profile}"]
+            if device in DEVICES:
+                width, height, ratio = DEVICES[device]
+                options.add_experimental_option("mobileEmulation", {"deviceMetrics": {
+                    "width": width, "height": height, "pixelRatio": ratio, "touch": True, "mobile": True}})
+            else:
+                flags.append(f"--force-device-scale-factor={device}")
+            for flag in flags:
+                options.add_argument(flag)
+            options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+            self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+            self.cdp = self.driver.execute_cdp_cmd
+            self.logged = []
+            self.cdp("Page.addScriptToEvaluateOnNewDocument", {"source": INSTRUMENT})
+        else:
+            from selenium.webdriver.webkitgtk.options import Options
+            self.display = x_server()
+            # What WebKitWebDriver and the browser it starts run with.
+            os.environ.update(GDK_SCALE=str(device), HOME=profile)
+            options = Options()
+            options.binary_location = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
+            options.add_argument("--automation")
+            self.driver = webdriver.WebKitGTK(executable_path="/usr/bin/WebKitWebDriver", options=options)
+            self.driver.set_window_size(*DESKTOP)
+            focus_windows()
+
+    def open(self, url):
+        self.driver.get(url)
+
+    def script(self, body):
+        return json.loads(self.driver.execute_script(f"return JSON.stringify((() => {{ {body} }})() ?? null)"))
+
+    def perform(self, *sources):
+        from selenium.webdriver.remote.command import Command
+        self.driver.execute(Command.W3C_ACTIONS, {"actions": list(sources)})
+
+    def screenshot(self, file):
+        if not self.driver.get_screenshot_as_file(file):
+            raise RuntimeError(f"could not write {file}")
+
+    def console(self):
+        if self.cdp:  # WebKitWebDriver keeps no log
+            self.logged += [f"{entry['level']} {entry['message']}" for entry in self.driver.get_log("browser")]
+        return getattr(self, "logged", [])
+
+    def quit(self):
+        self.driver.quit()
+        if hasattr(self, "display"):
+            self.display.terminate()
+
+
+class Firefox:
+    """Firefox ESR over WebDriver BiDi, which it speaks itself."""
+
+    def __init__(self, engine, device, profile):
+        import websocket
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        self.process = subprocess.Popen(["firefox-esr", "--headless", "--no-remote", "--profile", profile,
+                                         f"--remote-debugging-port={port}"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        for line in self.process.stderr:
+            if "WebDriver BiDi listening" in line:
+                break
+        threading.Thread(target=self.process.stderr.read, daemon=True).start()
+        # A request with an Origin header is refused.
+        self.socket = websocket.create_connection(f"ws://127.0.0.1:{port}/session", suppress_origin=True)
+        self.next_id, self.logged = 0, []
+        self.send("session.new", {"capabilities": {}})
+        self.send("session.subscribe", {"events": ["log.entryAdded"]})
+        self.context = self.send("browsingContext.getTree", {})["contexts"][0]["context"]
+        self.send("browsingContext.setViewport", {"context": self.context, "devicePixelRatio": float(device),
+                                                  "viewport": {"width": DESKTOP[0], "height": DESKTOP[1]}})
+
+    def send(self, method, params):
+        self.next_id += 1
+        self.socket.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:
+            message = json.loads(self.socket.recv())
+            if message.get("method") == "log.entryAdded":
+                self.logged.append(f"{message['params']['level']} {message['params']['text']}")
+            elif message.get("id") == self.next_id:
+                if "error" in message:
+                    raise RuntimeError(f"{method}: {message['error']}: {message.get('message')}")
+                return message["result"]
+
+    def open(self, url):
+        self.send("browsingContext.navigate", {"context": self.context, "url": url, "wait": "complete"})
+
+    def script(self, body):
+        result = self.send("script.evaluate", {"expression": f"JSON.stringify((() => {{ {body} }})() ?? null)",
+                                               "target": {"context": self.context}, "awaitPromise": True})
+        if result["type"] == "exception":
+            raise RuntimeError(result["exceptionDetails"]["text"])
+        return json.loads(result["result"]["value"])
+
+    def perform(self, *sources):
+        self.send("input.performActions", {"context": self.context, "actions": list(sources)})
+
+    def screenshot(self, file):
+        import base64
+        data = self.send("browsingContext.captureScreenshot", {"context": self.context})["data"]
+        with open(file, "wb") as png:
+            png.write(base64.b64decode(data))
+
+    def console(self):
+        return self.logged
+
+    def quit(self):
+        self.socket.close()
+        self.process.terminate()
+        self.process.wait()
 
 
 class Page:
-    def __init__(self, driver, device):
-        self.driver = driver
-        self.device = device
-        self.scale = 1.0
+    def __init__(self, browser, engine, device, url):
+        self.browser, self.engine, self.device, self.url = browser, engine, device, url
+        self.scale = self.ratio = 1.0
 
-    def where(self):
-        """Where the client area's top-left is in a screenshot, and its scale:
-        the page's, times the device pixels per CSS pixel."""
-        found = self.driver.execute_script(
-            "const area = window.mandelbrotClientArea();"
-            "if (!area) return null;"
-            "const box = area.getBoundingClientRect(), view = visualViewport;"
-            "return [box.left, box.top, view.pageLeft, view.pageTop, devicePixelRatio * view.scale];")
-        if not found:
-            return None
-        left, top, page_left, page_top, self.scale = found
-        return f"{(left - page_left) * self.scale:.2f} {(top - page_top) * self.scale:.2f} {self.scale:.6g}"
+    def chromium(self):
+        if not self.browser.cdp:
+            raise RuntimeError(f"not in {self.engine}")
+        return self.browser.cdp
 
-    def wait_for_window(self, timeout=60):
-        deadline = time.monotonic() + timeout
+    def geometry(self, timeout=60):
+        """Once the first picture is drawn and the form stays where it is:
+        the top-left of the form in device pixels and its scale."""
+        deadline, last = time.monotonic() + timeout, None
         while time.monotonic() < deadline:
-            # The window and its place settle once the page has its scale.
-            before = self.where()
+            left, top, self.scale, self.ratio, prompt, status = self.browser.script(GEOMETRY)
+            if status:
+                raise RuntimeError(f"the page says: {status!r}")
+            where = f"{left:.2f} {top:.2f} {self.scale:.6g}"
+            if prompt and where == last:
+                return where
+            last = where
             time.sleep(0.2)
-            if before and before == self.where():
-                return before
-        status = self.driver.execute_script("return document.getElementById('status').innerText")
-        raise RuntimeError(f"no window after {timeout} s; the page says: {status!r}")
-
-    geometry = wait_for_window
+        raise RuntimeError(f"no picture after {timeout} s")
 
     def css(self, device):
-        # The CSS pixel under a device pixel: the program's pixels are whole
-        # CSS pixels, so a press lands on one.
-        return round(float(device) / self.scale)
-
-    def mouse(self):
-        return ActionBuilder(self.driver, mouse=PointerInput(interaction.POINTER_MOUSE, "mouse"))
+        # The middle of a device pixel, in CSS pixels.
+        return (float(device) + 0.5) / self.ratio
 
     def click(self, x, y, button, count):
         if self.device in DEVICES:  # a touch screen's press is a tap
@@ -214,67 +325,122 @@ class Page:
                 time.sleep(0.12 * (press > 0))
                 self.tap(x, y)
             return
-        action = self.mouse()
-        pointer = action.pointer_action.move_to_location(self.css(x), self.css(y))
+        steps = [{"type": "pointerMove", "x": int(self.css(x)), "y": int(self.css(y))}]
         for press in range(int(count)):
-            if press > 0:
-                pointer.pause(0.12)
-            pointer.pointer_down(BUTTONS[int(button)]).pointer_up(BUTTONS[int(button)])
-        action.perform()
+            steps += [{"type": "pause", "duration": 120}] * (press > 0)
+            steps += [{"type": "pointerDown", "button": BUTTONS[int(button)]},
+                      {"type": "pointerUp", "button": BUTTONS[int(button)]}]
+        self.browser.perform(pointer("mouse", steps))
 
     def burst(self, *points):
         if self.device in DEVICES:
             for x, y in zip(points[::2], points[1::2]):
                 self.tap(x, y)
             return
-        action = self.mouse()
+        steps = []
         for x, y in zip(points[::2], points[1::2]):
-            action.pointer_action.move_to_location(self.css(x), self.css(y)).pointer_down().pointer_up()
-        action.perform()
+            steps += [{"type": "pointerMove", "x": int(self.css(x)), "y": int(self.css(y))},
+                      {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]
+        self.browser.perform(pointer("mouse", steps))
 
     def touch(self, kind, *points):
-        self.driver.execute_cdp_cmd("Input.dispatchTouchEvent", {
+        self.chromium()("Input.dispatchTouchEvent", {
             "type": kind, "touchPoints": [{"x": x, "y": y, "id": i} for i, (x, y) in enumerate(points)]})
 
     def tap(self, x, y):
-        # In the middle of the CSS pixel: a finger's place is a fraction,
-        # which the page's scale rounds either way.
-        self.touch("touchStart", (self.css(x) + 0.5, self.css(y) + 0.5))
+        self.touch("touchStart", (self.css(x), self.css(y)))
         self.touch("touchEnd")
 
     def key(self, name):
-        ActionChains(self.driver).send_keys(KEYS[name]).perform()
+        codes = KEYS[name]
+        self.browser.perform({"type": "key", "id": "keyboard", "actions": [
+            *({"type": "keyDown", "value": code} for code in codes),
+            *({"type": "keyUp", "value": code} for code in reversed(codes))]})
+
+    def focused(self):
+        found = self.browser.script("const element = document.activeElement, style = getComputedStyle(element);"
+                                    "return [element.id, style.outlineStyle !== 'none' && "
+                                    "parseFloat(style.outlineWidth) > 0];")
+        return f"{found[0] or 'none'} {'ring' if found[1] else 'no-ring'}"
 
     def screenshot(self, file):
-        if not self.driver.get_screenshot_as_file(file):
-            raise RuntimeError(f"could not write {file}")
+        self.browser.screenshot(file)
 
     def served(self):
         if QuietHandler.missing:
             raise RuntimeError(f"the page asked for what its folder does not have: {', '.join(QuietHandler.missing)}")
 
     def fits(self):
-        found = self.driver.execute_script("""
-            const frame = window.mandelbrotClientArea().closest('.qt-window').getBoundingClientRect();
-            const view = visualViewport;
-            const found = [frame.left - view.pageLeft, frame.top - view.pageTop, frame.right - view.pageLeft,
-                           frame.bottom - view.pageTop, view.width, view.height];
+        left, top, right, bottom, width, height, *overflow = self.browser.script("""
+            const frame = document.querySelector('main').getBoundingClientRect(), root = document.documentElement;
+            const found = [frame.left, frame.top, frame.right, frame.bottom, root.clientWidth, root.clientHeight];
             window.scrollTo(1e4, 1e4);
             found.push(window.scrollX, window.scrollY);
             window.scrollTo(0, 0);
             return found;""")
-        left, top, right, bottom, width, height, *overflow = found
         if left < 0 or top < 0 or right > width + 0.5 or bottom > height + 0.5:
-            raise RuntimeError(f"the window at {found[:4]} is not all in a view of {width} x {height}")
+            raise RuntimeError(f"the window at {left, top, right, bottom} is not all in a view of {width} x {height}")
         if max(overflow) >= 1:
             raise RuntimeError(f"the page scrolls by {overflow}")
-        if self.scale < self.driver.execute_script("return devicePixelRatio") and \
-                max(right - left - width, bottom - top - height) < -2:
+        if self.scale < self.ratio and max(right - left - width, bottom - top - height) < -2:
             raise RuntimeError(f"the window of {right - left} x {bottom - top} could be larger in {width} x {height}")
         return f"at {self.scale:.4g} device pixels per pixel"
 
+    def timings(self):
+        timings = self.browser.script("return window.mandelbrotTimings")
+        drawn = [press["drawn"] for press in timings["presses"] if press["drawn"] is not None]
+        shown = [press["shown"] for press in timings["presses"] if press["shown"] is not None]
+        if timings["firstPicture"] is None or not drawn or not shown:
+            raise RuntimeError(f"timings missing: {timings}")
+        return (f"first picture {timings['firstPicture']:.0f} ms after the page was opened; {len(drawn)} presses "
+                f"on the drawing area: drawn {statistics.median(drawn):.1f} ms after the press, the next frame "
+                f"{statistics.median(shown):.1f} ms after it (medians)")
+
+    def accessible(self):
+        cdp = self.chromium()
+        cdp("Accessibility.enable", {})
+        found = {}
+        for node in cdp("Accessibility.getFullAXTree", {})["nodes"]:
+            value = lambda key: node.get(key, {}).get("value", "")
+            live = any(p["name"] == "live" and p["value"]["value"] == "polite" for p in node.get("properties", []))
+            found.setdefault((value("role"), value("name"), value("description"), live), True)
+        wanted = [("button", "new", "Start over from the whole set in new colours.", False),
+                  ("image", "Mandelbrot set", "Picture of the Mandelbrot set. Press a mouse button on it to zoom in "
+                                              "ten times about that point.", False),
+                  ("status", "", "", True)]
+        missing = [node for node in wanted if node not in found]
+        if missing:
+            raise RuntimeError(f"not in the accessibility tree: {missing}; it holds {sorted(found)}")
+        prompt = self.browser.script("return document.getElementById('prompt').textContent")
+        if prompt != "Select interesting area and CLICK *":
+            raise RuntimeError(f"the live region says {prompt!r}")
+
+    def workers(self, count):
+        # The page opened again, seeing that many cores, or no workers.
+        override = ("delete window.Worker;" if int(count) == 0 else
+                    f"Object.defineProperty(Navigator.prototype, 'hardwareConcurrency', {{get: () => {int(count)}}});")
+        if hasattr(self, "override"):
+            self.chromium()("Page.removeScriptToEvaluateOnNewDocument", {"identifier": self.override})
+        self.override = self.chromium()("Page.addScriptToEvaluateOnNewDocument", {"source": override})["identifier"]
+        self.browser.open(self.url)
+        return self.geometry()
+
+    def break_worker(self):
+        # A view that the worker cannot read: it fails on the band, as a
+        # worker that runs out of memory would.
+        self.browser.script("""
+            const post = Worker.prototype.postMessage;
+            Worker.prototype.postMessage = function (message, ...rest) {
+              Worker.prototype.postMessage = post;
+              return post.call(this, {...message, view: -1}, ...rest);
+            };""")
+
+    def logged(self, *words):
+        if not any(" ".join(words) in entry for entry in self.browser.console()):
+            raise RuntimeError(f"the console does not show {' '.join(words)!r}")
+
     def set_metrics(self, width, height, ratio):
-        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        self.chromium()("Emulation.setDeviceMetricsOverride", {
             "width": width, "height": height, "deviceScaleFactor": ratio, "mobile": True, "screenOrientation":
             {"type": "portraitPrimary", "angle": 0} if height > width else {"type": "landscapePrimary", "angle": 90}})
 
@@ -282,35 +448,36 @@ class Page:
         width, height, ratio = DEVICES[self.device]
         self.device = next(name for name, size in DEVICES.items() if size == (height, width, ratio))
         self.set_metrics(height, width, ratio)
-        return self.wait_for_window()
+        time.sleep(0.3)
+        return self.geometry()
 
     def installable(self):
-        errors = self.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})["installabilityErrors"]
+        errors = self.chromium()("Page.getInstallabilityErrors", {})["installabilityErrors"]
         if errors:
             raise RuntimeError(f"not installable: {errors}")
 
     def offline(self):
-        self.driver.execute_async_script(
+        self.browser.driver.execute_async_script(
             "navigator.serviceWorker.ready.then(() => arguments[arguments.length - 1]())")
-        self.driver.execute_cdp_cmd("Network.enable", {})
-        self.driver.execute_cdp_cmd("Network.emulateNetworkConditions", {
+        self.chromium()("Network.enable", {})
+        self.chromium()("Network.emulateNetworkConditions", {
             "offline": True, "latency": 0, "downloadThroughput": -1, "uploadThroughput": -1})
-        self.driver.refresh()
-        return self.wait_for_window()
+        self.browser.driver.refresh()
+        return self.geometry()
 
     def memory(self):
-        self.driver.execute_cdp_cmd("HeapProfiler.collectGarbage", {})
-        heap = self.driver.execute_script("return performance.memory.usedJSHeapSize")
-        return f"{self.driver.execute_script('return window.mandelbrotMemory.buffer.byteLength')} {heap}"
+        self.chromium()("HeapProfiler.collectGarbage", {})
+        return " ".join(map(str, self.browser.script(
+            "return [window.mandelbrotMemory.buffer.byteLength, performance.memory.usedJSHeapSize]")))
 
     def throttle(self, rate):
-        self.driver.execute_cdp_cmd("Emulation.setCPUThrottlingRate", {"rate": float(rate)})
-        self.driver.execute_script("window.mandelbrotTimings.presses = []")
+        self.chromium()("Emulation.setCPUThrottlingRate", {"rate": float(rate)})
+        self.browser.script("window.mandelbrotTimings.presses = []")
 
     def storm(self, seed, count):
         random.seed(int(seed))
         width, height, ratio = DEVICES[self.device]
-        mouse = lambda kind, x, y, **more: self.driver.execute_cdp_cmd(
+        mouse = lambda kind, x, y, **more: self.chromium()(
             "Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y, **more})
         for _ in range(int(count)):
             x, y = random.uniform(0, width), random.uniform(0, height)
@@ -327,7 +494,7 @@ class Page:
             elif event == "key":
                 key = random.choice(["Tab", "Enter", "Escape", "ArrowLeft", "a", " "])
                 for kind in ("keyDown", "keyUp"):
-                    self.driver.execute_cdp_cmd("Input.dispatchKeyEvent", {
+                    self.chromium()("Input.dispatchKeyEvent", {
                         "type": kind, "key": key, "text": key if len(key) == 1 and kind == "keyDown" else ""})
             elif event == "tap":
                 self.touch("touchStart", (x, y))
@@ -340,47 +507,34 @@ class Page:
                 self.touch("touchEnd")
             else:
                 self.set_metrics(*random.choice([(width, height), (height, width), (320, 568), (1024, 768)]), ratio)
-        # Back to the screen the storm began on, through one more change, so
-        # that a window dragged aside is put back in the middle.
-        self.set_metrics(height, width, ratio)
-        time.sleep(0.5)
         self.set_metrics(width, height, ratio)
         return f"{count} events"
-
-    def timings(self):
-        timings = self.driver.execute_script("return window.mandelbrotTimings")
-        drawn = [press["drawn"] for press in timings["presses"] if press["drawn"] is not None]
-        shown = [press["shown"] for press in timings["presses"] if press["shown"] is not None]
-        if timings["firstPicture"] is None or not drawn or not shown:
-            raise RuntimeError(f"timings missing: {timings}")
-        return (f"first picture {timings['firstPicture']:.0f} ms after the page was opened; {len(drawn)} presses "
-                f"on the drawing area: drawn {statistics.median(drawn):.1f} ms after the press, the next frame "
-                f"{statistics.median(shown):.1f} ms after it (medians)")
 
 
 def main():
     directory, device = sys.argv[1], sys.argv[2]
+    engine = sys.argv[3] if len(sys.argv) > 3 else "chromium"
     server = serve(directory)
     with tempfile.TemporaryDirectory() as profile:
-        driver = start_browser(device, profile)
+        browser = (Firefox if engine == "firefox" else Selenium)(engine, device, profile)
         try:
-            driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": INSTRUMENT})
-            driver.get(f"http://127.0.0.1:{server.server_address[1]}/index.html")
-            page = Page(driver, device)
-            print("ready", page.wait_for_window(), flush=True)
+            url = f"http://127.0.0.1:{server.server_address[1]}/index.html"
+            browser.open(url)
+            page = Page(browser, engine, device, url)
+            print("ready", page.geometry(), flush=True)
             for line in sys.stdin:
                 command, *arguments = line.split()
                 try:
                     if command not in COMMANDS:
                         raise ValueError(f"no such command: {command}")
-                    answer = getattr(page, command)(*arguments)
+                    answer = getattr(page, command.replace("-", "_"))(*arguments)
                     print("ok", answer or "", flush=True)
                 except Exception as error:  # told to end_to_end.sh, which fails the test
                     print("error", command, str(error).splitlines()[0] if str(error) else repr(error), flush=True)
         finally:
-            for entry in driver.get_log("browser"):
-                print(f"console: {entry['level']} {entry['message']}", file=sys.stderr)
-            driver.quit()
+            for entry in browser.console():
+                print(f"console: {entry}", file=sys.stderr)
+            browser.quit()
             server.shutdown()
 
 

@@ -40,6 +40,9 @@ with tempfile.TemporaryDirectory() as work:
                         f"--chrome-flags={FLAGS}", "--quiet"] + ["--preset=desktop"] * (preset == "desktop"),
                        env={**os.environ, "CHROME_PATH": "/usr/bin/chromium"}, check=True)
         result = json.loads(report.read_text())
+        print(preset, ", ".join(f"{name} {result['audits'][name]['displayValue']}" for name in
+                                ("first-contentful-paint", "largest-contentful-paint", "interactive",
+                                 "total-blocking-time", "cumulative-layout-shift")))
         for name in CATEGORIES:
             category = result["categories"][name]
             lost = [audit["id"] for audit in category["auditRefs"] if name != "performance" and audit["weight"]
