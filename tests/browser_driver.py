@@ -28,9 +28,8 @@ standard input and answers each with "ok ..." or "error ...":
                              large as fits, and the page does not scroll
   Chromium only:
     timings                  for the presses so far, the milliseconds from
-                             each until its drawing was done, and until the
-                             next frame; and from opening the page until its
-                             first picture
+                             each until the frame that shows it drawn; and
+                             from opening the page until its first picture
     accessible               an error unless the accessibility tree holds
                              the button, the picture and the live prompt
     workers N                the page opened again with N workers (0: none
@@ -65,27 +64,19 @@ import tempfile
 import threading
 import time
 
-# Installed in Chromium before the page's own scripts. A drawing is done
-# when the prompt is printed again; the picture is on the screen at the
-# frame after.
+# Installed in Chromium before the page's own scripts. The page prints the
+# prompt again in the frame that shows a finished drawing.
 INSTRUMENT = """
 window.mandelbrotTimings = {presses: [], firstPicture: null};
-addEventListener('DOMContentLoaded', () => {
-  const prompt = document.getElementById('prompt');
-  new MutationObserver(() => {
-    if (!prompt.textContent) return;
-    const timings = window.mandelbrotTimings, now = performance.now();
-    timings.firstPicture ??= now;
-    const press = timings.presses.find(press => press.drawn === null);
-    if (!press) return;
-    press.drawn = now - press.at;
-    requestAnimationFrame(() => { press.shown = performance.now() - press.at; });
-  }).observe(prompt, {childList: true});
-});
+new MutationObserver(records => {
+  if (!records.some(record => record.target.id === 'prompt' && record.target.textContent)) return;
+  const timings = window.mandelbrotTimings, now = performance.now();
+  timings.firstPicture ??= now;
+  const press = timings.presses.find(press => press.shown === null);
+  if (press) press.shown = now - press.at;
+}).observe(document, {childList: true, subtree: true});
 addEventListener('pointerdown', event => {
-  if (event.target.id === 'Picture1') {
-    window.mandelbrotTimings.presses.push({at: event.timeStamp, drawn: null, shown: null});
-  }
+  if (event.target.id === 'Picture1') window.mandelbrotTimings.presses.push({at: event.timeStamp, shown: null});
 }, true);
 // The core's memory on the page, which only grows, as its instance exports it.
 for (const name of ['instantiate', 'instantiateStreaming']) {
@@ -388,13 +379,12 @@ class Page:
 
     def timings(self):
         timings = self.browser.script("return window.mandelbrotTimings")
-        drawn = [press["drawn"] for press in timings["presses"] if press["drawn"] is not None]
         shown = [press["shown"] for press in timings["presses"] if press["shown"] is not None]
-        if timings["firstPicture"] is None or not drawn or not shown:
+        if timings["firstPicture"] is None or not shown:
             raise RuntimeError(f"timings missing: {timings}")
-        return (f"first picture {timings['firstPicture']:.0f} ms after the page was opened; {len(drawn)} presses "
-                f"on the drawing area: drawn {statistics.median(drawn):.1f} ms after the press, the next frame "
-                f"{statistics.median(shown):.1f} ms after it (medians)")
+        return (f"first picture {timings['firstPicture']:.0f} ms after the page was opened; {len(shown)} presses "
+                f"on the drawing area, each shown drawn in the frame {statistics.median(shown):.1f} ms after it "
+                f"(median)")
 
     def accessible(self):
         cdp = self.chromium()

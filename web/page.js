@@ -18,12 +18,10 @@ const shown = picture.getContext('2d');
 const programName = document.title;
 let core = null;  // the page's instance of the core, which keeps the view
 
-// The bands each worker is given at once: while it counts one, the next
-// waits in its queue rather than on a message from the page. A drawing is
-// cut into this many bands a worker, so that the workers finish together
-// even where one side of the picture takes longer.
-const inFlight = 2;
-const bandsPerWorker = 6;
+// A drawing is cut into this many bands a worker, and the bands dealt out
+// in turn, so that each worker's lie all over the picture and the workers
+// finish together even where one part of the picture takes longer.
+const bandsPerWorker = 4;
 
 function tell(message) {
   const status = document.getElementById('status');
@@ -52,9 +50,11 @@ async function deliver(handler) {
   running = false;
 }
 
-// The workers, as many as the processor has cores. A worker that fails is
-// let go, and what it was counting is counted again by the others, or here
-// when none is left.
+// The workers, as many as the processor has cores, each ready once its core
+// is. A drawing's bands are all given to the ready workers at once, so that
+// none waits on the page between two bands. Until a worker is ready the page
+// counts them itself. A worker that fails is let go, and what it was counting is
+// counted again by the others, or here when none is left.
 const workers = [];
 let drawing = null;  // {view, bands, left, done}
 let nextId = 0;
@@ -70,15 +70,13 @@ function startWorkers() {
     }
     worker.jobs = new Map();
     worker.onmessage = ({data}) => {
-      const job = worker.jobs.get(data.id);
-      if (!job) return;
       if (data.error) {
         retire(worker, data.error);
-        return;
+      } else if (data.ready) {
+        worker.ready = true;
+      } else if (worker.jobs.delete(data.id)) {
+        paint(data.left, data.width, data.height, new Uint8ClampedArray(data.pixels));
       }
-      worker.jobs.delete(data.id);
-      paint(data.left, data.width, data.height, new Uint8ClampedArray(data.pixels));
-      share();
     };
     worker.onerror = event => {
       event.preventDefault();
@@ -94,35 +92,38 @@ function retire(worker, reason) {
   console.error(`A worker counting the picture failed (${reason}); its columns are counted again.`);
   worker.terminate();
   workers.splice(workers.indexOf(worker), 1);
-  drawing?.bands.push(...[...worker.jobs.values()].map(job => job.band));
+  drawing?.bands.push(...worker.jobs.values());
   worker.jobs.clear();
   share();
 }
 
-// Gives the drawing's bands to the workers, or counts them here when no
-// worker runs.
+// Gives the drawing's bands to the ready workers, or counts them here when
+// none is.
 function share() {
   if (!drawing) return;
-  for (const worker of workers) {
-    while (drawing.bands.length > 0 && worker.jobs.size < inFlight) {
-      const band = drawing.bands.shift();
+  const ready = workers.filter(worker => worker.ready);
+  const bands = drawing.bands.splice(0);
+  bands.forEach((band, i) => {
+    const worker = ready[i % ready.length];
+    if (worker) {
       const id = nextId++;
-      worker.jobs.set(id, {band});
+      worker.jobs.set(id, band);
       worker.postMessage({id, view: drawing.view, ...band});
+    } else {
+      const at = core._RenderColumns(band.first, band.count) / 4;
+      const [left, width, height, pixels] = core.HEAP32.subarray(at, at + 4);
+      paint(left, width, height, new Uint8ClampedArray(core.HEAPU8.buffer, pixels, 4 * width * height));
     }
-  }
-  if (workers.length === 0) {
-    for (const {first, count} of drawing.bands.splice(0)) {
-      const at = core._RenderColumns(first, count) / 4;
-      const [left, width, height, band] = core.HEAP32.subarray(at, at + 4);
-      paint(left, width, height, new Uint8ClampedArray(core.HEAPU8.buffer, band, 4 * width * height));
-    }
-  }
+  });
 }
 
+// What the window shows is brought up to date at the next frame once a
+// handler has drawn, as on the desktop, where a handler runs to its end
+// before the window is painted: the picture with all its bands, and the
+// prompt as printed since the last Cls. A frame in the middle of a drawing
+// would only hold up the next.
+let printed = [];
 let presenting = false;
-// Shows Picture1's pixels at the next frame, however many bands came since
-// the last.
 function present() {
   if (presenting) return;
   presenting = true;
@@ -130,6 +131,9 @@ function present() {
     presenting = false;
     shown.imageSmoothingEnabled = false;
     shown.drawImage(drawn.canvas, 0, 0, picture.width, picture.height);
+    // Printed anew, even where the text is the same: a screen reader then
+    // announces it once for every drawing.
+    prompt.replaceChildren(...printed);
   });
 }
 
@@ -151,7 +155,6 @@ addEventListener('resize', fitPicture);
 function paint(left, width, height, band) {
   if (width > 0 && height > 0) {
     drawn.putImageData(new ImageData(band, width, height), left, 0);
-    present();
   }
   if (--drawing.left === 0) {
     const done = drawing.done;
@@ -165,7 +168,7 @@ function RenderSet() {
   const at = core._viewState();
   const view = core.HEAPU8.slice(at, at + core._viewStateSize()).buffer;
   const columns = core._gridColumns();
-  const size = Math.ceil(columns / (bandsPerWorker * Math.max(1, workers.length)));
+  const size = Math.ceil(columns / (bandsPerWorker * Math.max(1, workers.filter(worker => worker.ready).length)));
   const bands = [];
   for (let first = 0; first < columns; first += size) {
     bands.push({first, count: Math.min(size, columns - first)});
@@ -174,8 +177,8 @@ function RenderSet() {
     drawing = {view, bands, left: bands.length, done: resolve};
     share();
   }).then(() => {
-    // The prompt printed anew, which a screen reader announces.
-    prompt.replaceChildren('Select interesting area and CLICK', ' *');
+    printed = ['Select interesting area and CLICK', ' *'];
+    present();
   });
 }
 
@@ -184,9 +187,8 @@ function Cls(surface) {
   if (surface === picture) {
     drawn.fillStyle = '#fff';
     drawn.fillRect(0, 0, side, side);
-    present();
   } else {
-    prompt.replaceChildren();
+    printed = [];
   }
 }
 
@@ -269,7 +271,6 @@ async function start() {
     tell(`${programName} could not be loaded: a file of the page is missing. Please reload the page.`);
     return;
   }
-  startWorkers();
   try {
     core = await MandelbrotCore();
   } catch (error) {
@@ -278,6 +279,10 @@ async function start() {
     return;
   }
   await deliver(Form_Load);
+  // The workers start once the first picture is drawn, which the page counts
+  // itself: sooner than a worker could start, and without workers taking the
+  // processor from it meanwhile.
+  startWorkers();
   // Once visited, the page opens and draws without a network: a service
   // worker keeps this build's files. It is fetched after the first picture,
   // so as not to hold it up. Browsers run service workers only for pages

@@ -1,6 +1,7 @@
 // One of the page's counting workers: its own instance of the core, which
 // draws the bands of columns that the page asks for.
 //
+//   tells:    {ready: true} once its core runs, or {error}
 //   asked:    {id, view, first, count}   view: the view's fields, as bytes
 //   answers:  {id, left, width, height, pixels}   pixels transferred, RGBA
 //         or  {id, error}
@@ -8,6 +9,7 @@
 importScripts('core.js');
 
 const core = MandelbrotCore();
+core.then(() => self.postMessage({ready: true}), error => self.postMessage({error: String(error)}));
 
 self.onmessage = async ({data: {id, view, first, count}}) => {
   try {
