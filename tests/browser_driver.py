@@ -51,6 +51,7 @@ standard input and answers each with "ok ..." or "error ...":
 Console messages of the page go to standard error when it ends.
 """
 
+import atexit
 import functools
 import http.server
 import json
@@ -135,6 +136,7 @@ def x_server():
     server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "2560x2048x24", "-nolisten", "tcp"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     os.environ["DISPLAY"] = f":{server.stdout.readline().strip()}"
+    atexit.register(server.terminate)
     return server
 
 
@@ -182,7 +184,7 @@ class Selenium:
             self.cdp("Page.addScriptToEvaluateOnNewDocument", {"source": INSTRUMENT})
         else:
             from selenium.webdriver.webkitgtk.options import Options
-            self.display = x_server()
+            x_server()
             # What WebKitWebDriver and the browser it starts run with.
             os.environ.update(GDK_SCALE=str(device), HOME=profile)
             options = Options()
@@ -213,8 +215,6 @@ class Selenium:
 
     def quit(self):
         self.driver.quit()
-        if hasattr(self, "display"):
-            self.display.terminate()
 
 
 class Firefox:
