@@ -79,16 +79,6 @@ new MutationObserver(records => {
 addEventListener('pointerdown', event => {
   if (event.target.id === 'Picture1') window.mandelbrotTimings.presses.push({at: event.timeStamp, shown: null});
 }, true);
-// The core's memory on the page, which only grows, as its instance exports it.
-for (const name of ['instantiate', 'instantiateStreaming']) {
-  const original = WebAssembly[name];
-  WebAssembly[name] = async (...args) => {
-    const result = await original.apply(WebAssembly, args);
-    window.mandelbrotMemory ??= Object.values((result.instance ?? result).exports)
-      .find(value => value instanceof WebAssembly.Memory);
-    return result;
-  };
-}
 """
 # Where the form is in device pixels of a screenshot, and its scale; the
 # prompt, printed once a drawing is done; and what the page says instead.
@@ -137,7 +127,6 @@ def x_server():
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     os.environ["DISPLAY"] = f":{server.stdout.readline().strip()}"
     atexit.register(server.terminate)
-    return server
 
 
 def focus_windows():
@@ -458,7 +447,7 @@ class Page:
     def memory(self):
         self.chromium()("HeapProfiler.collectGarbage", {})
         return " ".join(map(str, self.browser.script(
-            "return [window.mandelbrotMemory.buffer.byteLength, performance.memory.usedJSHeapSize]")))
+            "return [core.HEAPU8.byteLength, performance.memory.usedJSHeapSize]")))
 
     def throttle(self, rate):
         self.chromium()("Emulation.setCPUThrottlingRate", {"rate": float(rate)})
