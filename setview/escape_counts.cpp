@@ -75,8 +75,14 @@ CountGrid escapeCounts(const ViewState& view, Columns band, CountStats* stats) {
     if (stats != nullptr) {
         stats->laneSlots = laneSlots.load();
         stats->passes = 0;
-        for (const std::uint8_t n : grid.counts) {
-            stats->passes += static_cast<std::uint64_t>(n - 1);
+        stats->settled = 0;
+        for (std::size_t p = 0; p < grid.counts.size(); ++p) {
+            if (staysToTheLimit(real[p / static_cast<std::size_t>(grid.rows)],
+                                imaginary[p % static_cast<std::size_t>(grid.rows)])) {
+                ++stats->settled;
+            } else {
+                stats->passes += static_cast<std::uint64_t>(grid.counts[p] - 1);
+            }
         }
     }
     return grid;

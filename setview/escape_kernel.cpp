@@ -6,8 +6,11 @@
 // lane, with no lane bookkeeping at all. Elsewhere each vector lane carries
 // one point, and a lane whose point has finished takes the next point of the
 // tile at the next block boundary, so that one slow point never holds idle
-// lanes beside it. Several independent vectors are kept in flight to hide the
-// latency of the multiply-add chain.
+// lanes beside it. A point in the main cardioid or the disc of period two
+// gets its count, the limit, as it is taken, and its lane the next point at
+// once: those points fill most of many views and would make every pass.
+// Several independent vectors are kept in flight to hide the latency of the
+// multiply-add chain.
 //
 // Every lane performs exactly the arithmetic of the reference loop, in the
 // same order and precision (2 * zy may come out as zy + zy, which gives the
@@ -340,6 +343,19 @@ HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
     return replayed;
 }
 
+// staysToTheLimit for each lane, with the same operations in the same order.
+HWY_INLINE hn::Mask<DoubleTag> staysToTheLimit(DoubleVec real, DoubleVec imaginary) {
+    const DoubleTag d;
+    constexpr double kPulledIn = 1.0 - 0x1p-40;
+    const DoubleVec fromCusp = hn::Sub(real, hn::Set(d, 0.25));
+    const DoubleVec y2 = hn::Mul(imaginary, imaginary);
+    const DoubleVec q = hn::Add(hn::Mul(fromCusp, fromCusp), y2);
+    const DoubleVec fromMinusOne = hn::Add(real, hn::Set(d, 1.0));
+    const auto inCardioid = hn::Lt(hn::Mul(q, hn::Add(q, fromCusp)), hn::Mul(hn::Set(d, 0.25 * kPulledIn), y2));
+    const auto inDisc = hn::Lt(hn::Add(hn::Mul(fromMinusOne, fromMinusOne), y2), hn::Set(d, 0.0625 * kPulledIn));
+    return hn::Or(inCardioid, inDisc);
+}
+
 // The ranks of every pattern of finished lanes in a vector of kTableLanes
 // lanes: row `bits` holds, for each lane, how many of the set bits of `bits`
 // come before it.
@@ -391,17 +407,20 @@ HWY_INLINE CountVec ranksOf(hn::Mask<CountTag> isFinished) {
 
 // Writes the counts of vector v's finished lanes and gives them the next
 // points of the tile, in lane order; lanes left without a point stop, at
-// zero. Returns the number of finished lanes. The lanes' first points come
-// with kFirst, when there are no counts to write yet.
+// zero. A new point that stays to the limit gets that count and does not
+// run, and `settled` tells that one did. Returns the number of finished
+// lanes. The lanes' first points come with kFirst, when there are no counts
+// to write yet.
 // Requires tile.rows >= Lanes(d), so that the new points span two columns at
 // most.
 template <bool kFirst>
-HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Tile& tile) {
+HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Tile& tile, bool& settled) {
     const DoubleTag d;
     const CountTag di;
     const std::size_t count = hn::Lanes(d);
     const std::size_t at = v * count;
     const CountVec n = hn::Load(di, lanes.n + at);
+    settled = false;
     const auto goesOn =
         hn::And(isRunning(lanes, v), hn::Lt(n, hn::Set(di, kIterationLimit)));
     if (!kFirst && hn::AllTrue(di, goesOn)) {
@@ -436,18 +455,34 @@ HWY_INLINE int refill(LaneState& lanes, std::size_t v, Cursor& cursor, const Til
 
     const auto finishedD = hn::RebindMask(d, isFinished);
     const auto isNewD = hn::RebindMask(d, isNew);
+    const auto staysD = hn::And(isNewD, staysToTheLimit(real, imaginary));
+    const auto stays = hn::RebindMask(di, staysD);
+    settled = !hn::AllFalse(d, staysD);
     hn::Store(hn::IfThenZeroElse(finishedD, hn::Load(d, lanes.zx + at)), d, lanes.zx + at);
     hn::Store(hn::IfThenZeroElse(finishedD, hn::Load(d, lanes.zy + at)), d, lanes.zy + at);
     hn::Store(hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, real), hn::Load(d, lanes.real + at)), d,
               lanes.real + at);
     hn::Store(hn::IfThenElse(finishedD, hn::IfThenElseZero(isNewD, imaginary), hn::Load(d, lanes.imaginary + at)),
               d, lanes.imaginary + at);
-    hn::Store(hn::IfThenElse(isNew, hn::Set(di, 1), n), di, lanes.n + at);
+    hn::Store(hn::IfThenElse(isNew, hn::IfThenElse(stays, hn::Set(di, kIterationLimit), hn::Set(di, 1)), n), di,
+              lanes.n + at);
     hn::Store(hn::IfThenElse(isNew, point, hn::Load(di, lanes.point + at)), di, lanes.point + at);
-    setRunning(lanes, v, hn::Or(goesOn, isNew));
+    setRunning(lanes, v, hn::Or(goesOn, hn::AndNot(stays, isNew)));
 
     const auto finishedLanes = static_cast<int>(hn::CountTrue(di, isFinished));
     cursor.advance(std::min<std::int64_t>(finishedLanes, tile.end - cursor.next), tile.rows);
+    return finishedLanes;
+}
+
+// Refills vector v as refill does, and again as long as a new point stayed
+// to the limit, so that every lane ends up running or out of points.
+// Returns the number of lanes that had finished their passes.
+HWY_INLINE int refillLanes(LaneState& lanes, std::size_t v, Cursor& cursor, const Tile& tile) {
+    bool settled = false;
+    const int finishedLanes = refill<false>(lanes, v, cursor, tile, settled);
+    while (settled) {
+        refill<false>(lanes, v, cursor, tile, settled);
+    }
     return finishedLanes;
 }
 
@@ -545,11 +580,18 @@ std::uint64_t CountTileImpl(const Tile& tile) {
 
     // Every lane gets a point: the tile has a point for every lane at least,
     // and probing keeps that many back.
+    // Points that stay to the limit are passed over only once every lane
+    // has had its first point, which it needs for the counts it writes.
     LaneState lanes{};
     int finishedLanes = 0;
+    bool settled = false;
 #pragma GCC unroll 16
     for (std::size_t v = 0; v < kVectors; ++v) {
-        finishedLanes += refill<true>(lanes, v, cursor, tile);
+        finishedLanes += refill<true>(lanes, v, cursor, tile, settled);
+    }
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < kVectors; ++v) {
+        refillLanes(lanes, v, cursor, tile);
     }
 
     int quietBlocks = 0;  // blocks in a row in which no point escaped
@@ -587,7 +629,7 @@ std::uint64_t CountTileImpl(const Tile& tile) {
         finishedLanes = 0;
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < kVectors; ++v) {
-            finishedLanes += refill<false>(lanes, v, cursor, tile);
+            finishedLanes += refillLanes(lanes, v, cursor, tile);
         }
     }
     return laneSlots;
