@@ -11,6 +11,9 @@ namespace setview {
 inline constexpr int kIterationLimit = 200;
 // ... or when x2 + y2 of the latest pass is no longer below this bound.
 inline constexpr double kEscapeBound = 4.0;
+// What staysToTheLimit pulls its bounds in by: far more than its own
+// arithmetic can err.
+inline constexpr double kPulledIn = 1.0 - 0x1p-40;
 
 // The pass counts n of the (wid + 1) x (hei + 1) grid, column by column as
 // the drawing walks it. Each column is one contiguous run, so threads that
@@ -59,7 +62,6 @@ inline int escapeCount(double cr, double ci) {
 // point taken for inside is inside; a point just outside the cardioid would
 // anyway need far more passes than the limit to escape.
 inline bool staysToTheLimit(double cr, double ci) {
-    constexpr double kPulledIn = 1.0 - 0x1p-40;
     const double fromCusp = cr - 0.25;
     const double y2 = ci * ci;
     const double q = (fromCusp * fromCusp) + y2;

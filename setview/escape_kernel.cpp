@@ -346,7 +346,6 @@ HWY_INLINE bool runUncountedBlock(LaneState& lanes, std::int64_t passes) {
 // staysToTheLimit for each lane, with the same operations in the same order.
 HWY_INLINE hn::Mask<DoubleTag> staysToTheLimit(DoubleVec real, DoubleVec imaginary) {
     const DoubleTag d;
-    constexpr double kPulledIn = 1.0 - 0x1p-40;
     const DoubleVec fromCusp = hn::Sub(real, hn::Set(d, 0.25));
     const DoubleVec y2 = hn::Mul(imaginary, imaginary);
     const DoubleVec q = hn::Add(hn::Mul(fromCusp, fromCusp), y2);
