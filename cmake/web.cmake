@@ -5,10 +5,9 @@ if(MANDELBROT_THREADS OR MANDELBROT_WINDOW)
 endif()
 
 # Highway's WASM target counts with WebAssembly's 128-bit SIMD, which every
-# current browser has. The scalar target is compiled beside it, so that the
-# tests prove both against the reference loop.
+# current browser has: the page tells a browser without it so, and never
+# counts there. It is the one target of the core the page downloads.
 add_compile_options(-msimd128)
-add_compile_definitions(HWY_COMPILE_ALL_ATTAINABLE)
 
 # The page downloads the core: built for size (MinSizeRel), with
 # emscripten's smallest code.
