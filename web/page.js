@@ -43,7 +43,7 @@ async function deliver(handler) {
       await waiting.shift()();
     } catch (error) {
       console.error(error);
-      tell('${programName} has stopped unexpectedly. Please reload the page to start it again.');
+      tell(`${programName} has stopped unexpectedly. Please reload the page to start it again.`);
       return;
     }
   }
@@ -78,9 +78,11 @@ function startWorkers() {
         paint(data.left, data.width, data.height, new Uint8ClampedArray(data.pixels));
       }
     };
+    // An error in the worker's own script comes with its message; a script
+    // that could not be loaded, with none.
     worker.onerror = event => {
       event.preventDefault();
-      retire(worker, event.message);
+      retire(worker, event.message || 'could not load worker.js');
     };
     worker.onmessageerror = () => retire(worker, 'a message it could not read');
     workers.push(worker);
@@ -137,18 +139,16 @@ function present() {
   });
 }
 
-// The canvas's pixels made the device pixels its box covers, and its box
-// made exactly that many device pixels, at the window's scale.
+// The canvas has a pixel for every device pixel its box covers, again
+// whenever the layout or the display's scale changes.
 function fitPicture() {
-  const scale = devicePixelRatio * parseFloat(getComputedStyle(document.documentElement).getPropertyValue('--scale'));
-  const device = Math.max(1, Math.round(side * scale));
+  const device = Math.max(1, Math.round(picture.getBoundingClientRect().width * devicePixelRatio));
   if (picture.width !== device) {
     picture.width = picture.height = device;
   }
-  picture.style.width = picture.style.height = `${device / scale}px`;
   present();
 }
-fitPicture();
+new ResizeObserver(fitPicture).observe(picture);
 addEventListener('resize', fitPicture);
 
 // Puts a band's pixels into Picture1; the last of a drawing ends it.
@@ -185,7 +185,7 @@ function RenderSet() {
 // Erases Form1's printed text, the prompt; or Picture1's picture.
 function Cls(surface) {
   if (surface === picture) {
-    drawn.fillStyle = '#fff';
+    drawn.fillStyle = getComputedStyle(picture).backgroundColor;
     drawn.fillRect(0, 0, side, side);
   } else {
     printed = [];
