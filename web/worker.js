@@ -6,10 +6,16 @@
 //   answers:  {id, left, width, height, pixels}   pixels transferred, RGBA
 //         or  {id, error}
 'use strict';
-importScripts('core.js');
 
-const core = MandelbrotCore();
-core.then(() => self.postMessage({ready: true}), error => self.postMessage({error: String(error)}));
+// The core; or, if it cannot start, the file that could not be loaded.
+let core;
+try {
+  importScripts('core.js');
+  core = MandelbrotCore().catch(error => Promise.reject(`could not load core.wasm (${error})`));
+} catch (error) {
+  core = Promise.reject(`could not load core.js (${error})`);
+}
+core.then(() => self.postMessage({ready: true}), error => self.postMessage({error}));
 
 self.onmessage = async ({data: {id, view, first, count}}) => {
   try {
