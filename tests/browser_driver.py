@@ -7,25 +7,36 @@ Serves PAGE_DIR on 127.0.0.1 and opens its index.html in ENGINE, headless:
 chromium (the default, through chromedriver), firefox (Firefox ESR, over
 WebDriver BiDi) or webkit (WebKitGTK's MiniBrowser, through WebKitWebDriver,
 in an X server of its own). It waits for the first picture and answers
-"ready X Y S": the top-left of the client area Form1 in device pixels of a
-screenshot, and the device pixels per pixel of the form. SCALE is a
-desktop's device pixels per CSS pixel; DEVICE one of the touch screens of
-Chromium's phone emulation in DEVICES. Then it takes one command a line on
-standard input and answers each with "ok ..." or "error ...":
+"ready X Y S NX NY PL PT PR PB": the top-left of the client area Form1 in
+device pixels of a screenshot, as if the whole form were laid out at the
+picture's scale, and the device pixels per pixel of the picture; where to
+press "new"; and the strip the prompt is printed on. SCALE is a desktop's
+device pixels per CSS pixel; DEVICE one of the touch screens of Chromium's
+phone emulation in DEVICES. Then it takes one command a line on standard
+input and answers each with "ok ..." or "error ...":
 
     click X Y BUTTON COUNT   COUNT presses of mouse button BUTTON (1 left,
                              2 middle, 3 right) at device pixel (X, Y)
     burst X Y X Y ...        one left press at each point, with no pause
     tap X Y                  a tap of one finger (Chromium)
-    key NAME                 a key press: Tab, shift-Tab or space
+    key NAME                 a key press, one of KEYS
     focused                  the id of the element with the focus, and
                              whether a focus ring shows around it
     screenshot FILE          the page as the screen shows it, as PNG
-    served                   an error if the page asked the server for a
-                             file that its folder does not have
-    geometry                 "X Y S" as in ready, now
-    fits                     an error unless the whole window shows, as
-                             large as fits, and the page does not scroll
+    served                   what a first visit downloads; an error if it is
+                             more than FIRST_VISIT, or if the page asked the
+                             server for a file that its folder does not have
+    geometry                 what ready answers, now
+    fits                     an error unless the whole window shows inside
+                             the safe area, the picture as large as fits,
+                             and the page does not scroll
+    storm SEED COUNT         COUNT random events: presses with every button,
+                             double clicks, drags, the wheel, keys, taps,
+                             swipes, pinches, window resizes and turns
+    memory                   the core's memory on the page and the page's;
+                             an error if either grew since the first time
+    handler-fails X Y        a press at (X, Y) whose handler fails: an error
+                             unless the page says so, naming the program
   Chromium only:
     timings                  for the presses so far, the milliseconds from
                              each until the frame that shows it drawn; and
@@ -37,16 +48,18 @@ standard input and answers each with "ok ..." or "error ...":
     break-worker             the next band a worker is given fails in it
     logged TEXT              an error unless the console shows TEXT
     rotate                   the phone turned on its side; answers geometry
+    screens                  an error where the page shows FAULTS on phones
+                             and tablets, upright and on their side, in
+                             every colour scheme
+    scheme NAME              the colour scheme: light, dark or forced
+    gestures NX NY X Y       two quick taps on "new" at (NX, NY) and a long
+                             press on the picture at (X, Y); an error if the
+                             page does more than draw
     installable              an error if Chromium would not install the page
     offline                  the page reloaded from its service worker's
                              cache without a network; answers geometry
-    memory                   the core's memory on the page and the page's
-                             JavaScript heap after garbage collection, bytes
     throttle RATE            the processor slowed RATE times; the timings
                              start afresh
-    storm SEED COUNT         COUNT random events: presses with every button,
-                             double clicks, drags, the wheel, keys, taps,
-                             swipes, pinches, window resizes and rotations
 
 Console messages of the page go to standard error when it ends.
 """
@@ -80,32 +93,108 @@ addEventListener('pointerdown', event => {
   if (event.target.id === 'Picture1') window.mandelbrotTimings.presses.push({at: event.timeStamp, shown: null});
 }, true);
 """
-# Where the form is in device pixels of a screenshot, and its scale; the
-# prompt, printed once a drawing is done; and what the page says instead.
+# Where the picture is in device pixels of a screenshot, as the top-left of
+# the client area Form1 would be if the whole form were laid out at the
+# picture's scale, and that scale; where "new" is pressed and the strip the
+# prompt is printed on; the prompt, printed once a drawing is done; and what
+# the page says instead.
 GEOMETRY = """
-const form = document.getElementById('Form1'), box = form.getBoundingClientRect();
 const view = window.visualViewport ?? {offsetLeft: 0, offsetTop: 0, scale: 1};
 const ratio = devicePixelRatio * view.scale;
-return [(box.left - view.offsetLeft) * ratio, (box.top - view.offsetTop) * ratio, ratio * box.width / form.offsetWidth,
-        ratio, document.getElementById('prompt').textContent, document.getElementById('status').textContent];
+const box = id => {
+  const {left, top, right, bottom} = document.getElementById(id).getBoundingClientRect();
+  return [left - view.offsetLeft, top - view.offsetTop, right - view.offsetLeft, bottom - view.offsetTop]
+    .map(edge => edge * ratio);
+};
+const picture = box('Picture1'), command = box('Command1'), prompt = box('prompt');
+const scale = (picture[2] - picture[0]) / 500;
+return [picture[0] - 56 * scale, picture[1] - 64 * scale, scale, (command[0] + command[2]) / 2,
+        (command[1] + command[3]) / 2, ...prompt, ratio, document.getElementById('prompt').textContent,
+        document.getElementById('status').textContent];
 """
-
-COMMANDS = {"click", "burst", "tap", "key", "focused", "screenshot", "served", "geometry", "fits", "timings",
-            "accessible", "workers", "break-worker", "logged", "rotate", "installable", "offline", "memory", "throttle",
-            "storm"}
-# Touch screens in CSS pixels, with their device pixels per CSS pixel.
-DEVICES = {"phone": (390, 844, 3.0), "phone-landscape": (844, 390, 3.0), "tablet": (600, 960, 2.0)}
+# What a finger or an eye finds wrong with the page on this screen, in the
+# scheme SCHEME (light, dark or forced, a contrast theme): a point of the
+# picture that does not take presses; one within 44 x 44 CSS pixels around
+# the middle of "new" that does not take its taps; text under 12 CSS pixels
+# where the window does not fit at one CSS pixel per pixel, or of less
+# contrast than 4.5 : 1 with what is behind it; the page, the window or "new"
+# not dark in the dark scheme or not light in the light one, or the
+# browser's bar not the title bar's colour; "new" and the prompt not in the
+# system's colours in a contrast theme.
+FAULTS = """
+const faults = [], scheme = 'SCHEME', fits = innerWidth >= 652 && innerHeight >= 640;
+const shown = (selector, property) => getComputedStyle(document.querySelector(selector))[property];
+const probe = document.body.appendChild(document.createElement('p'));
+const resolved = colour => (probe.style.color = colour, getComputedStyle(probe).color);
+const luminance = colour => colour.match(/[0-9.]+/g).slice(0, 3).map(c => c / 255)
+  .map(c => c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4)
+  .reduce((sum, c, i) => sum + c * [0.2126, 0.7152, 0.0722][i], 0);
+const hit = (x, y) => document.elementFromPoint(x, y)?.closest('#Picture1, #Command1')?.id;
+const picture = document.getElementById('Picture1').getBoundingClientRect();
+const command = document.getElementById('Command1').getBoundingClientRect();
+for (let i = 0; i <= 20; i++) {
+  for (let j = 0; j <= 20; j++) {
+    const [x, y] = [picture.left + 0.5 + i * (picture.width - 1) / 20,
+                    picture.top + 0.5 + j * (picture.height - 1) / 20];
+    if (hit(x, y) !== 'Picture1') faults.push('a press misses the picture');
+    const [across, down] = [(command.left + command.right) / 2 + (i - 10) * 2.15,
+                            (command.top + command.bottom) / 2 + (j - 10) * 2.15];
+    if (hit(across, down) !== 'Command1') faults.push('a tap misses new');
+  }
+}
+for (const selector of ['.caption', '#prompt', '#Command1']) {
+  if (!fits && parseFloat(shown(selector, 'fontSize')) < 12) faults.push(`the text of ${selector} is too small`);
+  let behind = document.querySelector(selector);
+  while (getComputedStyle(behind).backgroundColor === 'rgba(0, 0, 0, 0)') behind = behind.parentElement;
+  const [light, dark] = [luminance(shown(selector, 'color')), luminance(getComputedStyle(behind).backgroundColor)]
+    .sort((a, b) => b - a);
+  if ((light + 0.05) / (dark + 0.05) < 4.5) faults.push(`the text of ${selector} lacks contrast`);
+}
+if (scheme === 'forced') {
+  if (shown('#Command1', 'color') !== resolved('ButtonText') || shown('#prompt', 'color') !== resolved('CanvasText')) {
+    faults.push("the text is not in the system's colours");
+  }
+} else {
+  for (const selector of ['body', '.window', '#Command1']) {
+    const dark = luminance(shown(selector, 'backgroundColor')) < 0.18;
+    if (dark !== (scheme === 'dark')) faults.push(`${selector} is not ${scheme}`);
+  }
+  const bar = [...document.querySelectorAll('meta[name=theme-color]')]
+    .find(({media}) => matchMedia(media).matches);
+  if (resolved(bar.content) !== shown('.caption', 'backgroundColor')) faults.push(`the bar is ${bar.content}`);
+}
+probe.remove();
+return [...new Set(faults)];
+"""
+COMMANDS = {"click", "burst", "tap", "key", "focused", "screenshot", "served", "geometry", "fits", "storm", "memory",
+            "timings", "accessible", "workers", "break-worker", "logged", "handler-fails", "rotate", "installable",
+            "offline", "throttle", "screens", "scheme", "gestures"}
+# Touch screens in CSS pixels, with their device pixels per CSS pixel and
+# the insets (left, top, right, bottom) of the safe area of a phone with a
+# notch.
+DEVICES = {"phone": (390, 844, 3.0, (0, 47, 0, 34)), "phone-landscape": (844, 390, 3.0, (47, 0, 47, 21)),
+           "tablet": (600, 960, 2.0, (0, 0, 0, 0))}
 DESKTOP = (1024, 900)
+# What a first visit may download of the page, its scripts and the core.
+FIRST_VISIT = 80_000
 # WebDriver's key codes, and X11's button numbers, as end_to_end.sh uses
 # them, in WebDriver's.
-KEYS = {"Tab": ["\ue004"], "shift-Tab": ["\ue008", "\ue004"], "space": ["\ue00d"]}
+KEYS = {"Tab": ["\ue004"], "shift-Tab": ["\ue008", "\ue004"], "space": ["\ue00d"], "Enter": ["\ue007"],
+        "Escape": ["\ue00c"], "ArrowLeft": ["\ue012"], "a": ["a"]}
 BUTTONS = {1: 0, 2: 1, 3: 2}
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    """Serves the page's folder, noting what it was asked for and did not have."""
+    """Serves the page's folder, noting what it was asked for and did not
+    have, and the size of every file it sent."""
 
     missing = []
+    sizes = {}
+
+    def send_header(self, keyword, value):
+        if keyword == "Content-Length":
+            QuietHandler.sizes[self.path] = int(value)
+        super().send_header(keyword, value)
 
     def send_error(self, code, *args, **kwargs):
         QuietHandler.missing.append(f"{self.path} ({code})")
@@ -137,8 +226,24 @@ def focus_windows():
         subprocess.run(["xdotool", "windowfocus", window], stderr=subprocess.DEVNULL)
 
 
-def pointer(kind, steps):
-    return {"type": "pointer", "id": kind, "parameters": {"pointerType": kind}, "actions": steps}
+def pointer(kind, steps, name=None):
+    return {"type": "pointer", "id": name or kind, "parameters": {"pointerType": kind}, "actions": steps}
+
+
+def scroll(x, y, delta):
+    return {"type": "wheel", "id": "wheel",
+            "actions": [{"type": "scroll", "x": x, "y": y, "deltaX": 0, "deltaY": delta}]}
+
+
+def resident(root):
+    """The bytes that process ROOT and all its descendants hold in memory."""
+    listed = subprocess.run(["ps", "-e", "-o", "pid=,ppid=,rss="], capture_output=True, text=True, check=True)
+    processes = [line.split() for line in listed.stdout.splitlines()]
+    tree, found = set(), {str(root)}
+    while found - tree:
+        tree |= found
+        found = {pid for pid, parent, _ in processes if parent in tree}
+    return 1024 * sum(int(rss) for pid, _, rss in processes if pid in tree)
 
 
 class Selenium:
@@ -147,6 +252,7 @@ class Selenium:
     def __init__(self, engine, device, profile):
         from selenium import webdriver
         self.cdp = None
+        self.mobile, self.ratio = device in DEVICES, float(DEVICES[device][2] if device in DEVICES else device)
         if engine == "chromium":
             from selenium.webdriver.chrome.options import Options
             from selenium.webdriver.chrome.service import Service
@@ -159,7 +265,7 @@ class Selenium:
                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
                      "--disable-quic", f"--user-data-dir={profile}"]
             if device in DEVICES:
-                width, height, ratio = DEVICES[device]
+                width, height, ratio, _ = DEVICES[device]
                 options.add_experimental_option("mobileEmulation", {"deviceMetrics": {
                     "width": width, "height": height, "pixelRatio": ratio, "touch": True, "mobile": True}})
             else:
@@ -202,6 +308,32 @@ class Selenium:
             self.logged += [f"{entry['level']} {entry['message']}" for entry in self.driver.get_log("browser")]
         return getattr(self, "logged", [])
 
+    def wheel(self, x, y, delta):
+        # chromedriver refuses wheel actions in its phone emulation.
+        if self.cdp:
+            self.cdp("Input.dispatchMouseEvent", {"type": "mouseWheel", "x": x, "y": y, "deltaX": 0, "deltaY": delta})
+        else:
+            self.perform(scroll(x, y, delta))
+
+    def resize(self, width, height):
+        if self.cdp:
+            self.cdp("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": height, "deviceScaleFactor": self.ratio, "mobile": self.mobile,
+                "screenOrientation": {"type": "portraitPrimary", "angle": 0} if height > width else
+                {"type": "landscapePrimary", "angle": 90}})
+        else:
+            self.driver.set_window_size(width, height)
+
+    def memory(self):
+        """The page's JavaScript heap after garbage collection in Chromium,
+        which tells it; in WebKit, which does not, what the browser holds in
+        memory, which its collector moves by some 20 MB. With the growth
+        that still counts as flat."""
+        if self.cdp:
+            self.cdp("HeapProfiler.collectGarbage", {})
+            return self.script("return performance.memory.usedJSHeapSize"), 1_000_000
+        return resident(self.driver.service.process.pid), 64_000_000
+
     def quit(self):
         self.driver.quit()
 
@@ -214,8 +346,10 @@ class Firefox:
         with socket.socket() as probe:
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
+        # System access lets the driver ask Firefox's own scripts to collect
+        # garbage before it measures memory.
         self.process = subprocess.Popen(["firefox-esr", "--headless", "--no-remote", "--profile", profile,
-                                         f"--remote-debugging-port={port}"],
+                                         f"--remote-debugging-port={port}", "--remote-allow-system-access"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         for line in self.process.stderr:
             if "WebDriver BiDi listening" in line:
@@ -227,8 +361,25 @@ class Firefox:
         self.send("session.new", {"capabilities": {}})
         self.send("session.subscribe", {"events": ["log.entryAdded"]})
         self.context = self.send("browsingContext.getTree", {})["contexts"][0]["context"]
-        self.send("browsingContext.setViewport", {"context": self.context, "devicePixelRatio": float(device),
-                                                  "viewport": {"width": DESKTOP[0], "height": DESKTOP[1]}})
+        self.ratio = float(device)
+        self.resize(*DESKTOP)
+
+    def resize(self, width, height):
+        self.send("browsingContext.setViewport", {"context": self.context, "devicePixelRatio": self.ratio,
+                                                  "viewport": {"width": width, "height": height}})
+
+    def wheel(self, x, y, delta):
+        self.perform(scroll(x, y, delta))
+
+    def memory(self):
+        """What Firefox's processes hold in memory once it has minimised its
+        memory use, as its own about:memory does."""
+        chrome = self.send("browsingContext.getTree", {"moz:scope": "chrome"})["contexts"][0]["context"]
+        measured = self.send("script.evaluate", {"target": {"context": chrome}, "awaitPromise": True, "expression": """
+            new Promise(done => Cc['@mozilla.org/memory-reporter-manager;1'].getService(Ci.nsIMemoryReporterManager)
+              .minimizeMemoryUsage(done)).then(() => ChromeUtils.requestProcInfo())
+              .then(parent => [parent, ...parent.children].reduce((sum, process) => sum + process.memory, 0))"""})
+        return measured["result"]["value"], 16_000_000
 
     def send(self, method, params):
         self.next_id += 1
@@ -274,6 +425,10 @@ class Page:
     def __init__(self, browser, engine, device, url):
         self.browser, self.engine, self.device, self.url = browser, engine, device, url
         self.scale = self.ratio = 1.0
+        self.insets = (0, 0, 0, 0)
+        self.heap = None
+        if device in DEVICES:
+            self.set_insets(DEVICES[device][3])
 
     def chromium(self):
         if not self.browser.cdp:
@@ -282,13 +437,14 @@ class Page:
 
     def geometry(self, timeout=60):
         """Once the first picture is drawn and the form stays where it is:
-        the top-left of the form in device pixels and its scale."""
+        the top-left of the form in device pixels, its scale, and the places
+        of "new" and of the prompt's strip."""
         deadline, last = time.monotonic() + timeout, None
         while time.monotonic() < deadline:
-            left, top, self.scale, self.ratio, prompt, status = self.browser.script(GEOMETRY)
+            left, top, self.scale, *places, self.ratio, prompt, status = self.browser.script(GEOMETRY)
             if status:
                 raise RuntimeError(f"the page says: {status!r}")
-            where = f"{left:.2f} {top:.2f} {self.scale:.6g}"
+            where = f"{left:.2f} {top:.2f} {self.scale:.6g} " + " ".join(str(round(place)) for place in places)
             if prompt and where == last:
                 return where
             last = where
@@ -349,21 +505,31 @@ class Page:
     def served(self):
         if QuietHandler.missing:
             raise RuntimeError(f"the page asked for what its folder does not have: {', '.join(QuietHandler.missing)}")
+        # The page, its scripts and the core; not the icons, nor the service
+        # worker, which is fetched after the first picture.
+        sizes = {path: size for path, size in QuietHandler.sizes.items()
+                 if path.endswith((".html", ".js", ".wasm")) and "service-worker" not in path}
+        total = sum(sizes.values())
+        if total > FIRST_VISIT:
+            raise RuntimeError(f"a first visit downloads {total} bytes, more than {FIRST_VISIT}: {sizes}")
+        return f"a first visit downloads {total} bytes of the page, its scripts and the core"
 
     def fits(self):
-        left, top, right, bottom, width, height, *overflow = self.browser.script("""
+        left, top, right, bottom, width, height, side, *overflow = self.browser.script("""
             const frame = document.querySelector('main').getBoundingClientRect(), root = document.documentElement;
-            const found = [frame.left, frame.top, frame.right, frame.bottom, root.clientWidth, root.clientHeight];
+            const found = [frame.left, frame.top, frame.right, frame.bottom, root.clientWidth, root.clientHeight,
+                           document.getElementById('Picture1').getBoundingClientRect().width];
             window.scrollTo(1e4, 1e4);
             found.push(window.scrollX, window.scrollY);
             window.scrollTo(0, 0);
             return found;""")
-        if left < 0 or top < 0 or right > width + 0.5 or bottom > height + 0.5:
-            raise RuntimeError(f"the window at {left, top, right, bottom} is not all in a view of {width} x {height}")
+        room = (self.insets[0], self.insets[1], width - self.insets[2], height - self.insets[3])
+        if left < room[0] or top < room[1] or right > room[2] + 0.5 or bottom > room[3] + 0.5:
+            raise RuntimeError(f"the window at {left, top, right, bottom} is not all in the safe area {room}")
         if max(overflow) >= 1:
             raise RuntimeError(f"the page scrolls by {overflow}")
-        if self.scale < self.ratio and max(right - left - width, bottom - top - height) < -2:
-            raise RuntimeError(f"the window of {right - left} x {bottom - top} could be larger in {width} x {height}")
+        if round(side) != 500 and side < 0.85 * min(room[2] - room[0], room[3] - room[1]):
+            raise RuntimeError(f"the picture of {side} could be larger in {room}")
         return f"at {self.scale:.4g} device pixels per pixel"
 
     def timings(self):
@@ -418,15 +584,16 @@ class Page:
         if not any(" ".join(words) in entry for entry in self.browser.console()):
             raise RuntimeError(f"the console does not show {' '.join(words)!r}")
 
-    def set_metrics(self, width, height, ratio):
-        self.chromium()("Emulation.setDeviceMetricsOverride", {
-            "width": width, "height": height, "deviceScaleFactor": ratio, "mobile": True, "screenOrientation":
-            {"type": "portraitPrimary", "angle": 0} if height > width else {"type": "landscapePrimary", "angle": 90}})
+    def set_insets(self, insets):
+        self.insets = insets
+        self.chromium()("Emulation.setSafeAreaInsetsOverride",
+                        {"insets": dict(zip(("left", "top", "right", "bottom"), insets))})
 
     def rotate(self):
-        width, height, ratio = DEVICES[self.device]
-        self.device = next(name for name, size in DEVICES.items() if size == (height, width, ratio))
-        self.set_metrics(height, width, ratio)
+        width, height, ratio, _ = DEVICES[self.device]
+        self.device = next(name for name, size in DEVICES.items() if size[:3] == (height, width, ratio))
+        self.browser.resize(height, width)
+        self.set_insets(DEVICES[self.device][3])
         time.sleep(0.3)
         return self.geometry()
 
@@ -445,49 +612,103 @@ class Page:
         return self.geometry()
 
     def memory(self):
-        self.chromium()("HeapProfiler.collectGarbage", {})
-        return " ".join(map(str, self.browser.script(
-            "return [core.HEAPU8.byteLength, performance.memory.usedJSHeapSize]")))
+        """The core's memory on the page and the page's; once more, an error
+        if either grew since the first time."""
+        core = self.browser.script("return core.HEAPU8.byteLength")
+        page, flat = self.browser.memory()
+        if self.heap is None:
+            self.heap = core, page
+        elif core != self.heap[0] or page > self.heap[1] + flat:
+            raise RuntimeError(f"memory grew from {self.heap} to {core, page}")
+        return f"{core} {page}"
 
     def throttle(self, rate):
         self.chromium()("Emulation.setCPUThrottlingRate", {"rate": float(rate)})
         self.browser.script("window.mandelbrotTimings.presses = []")
 
     def storm(self, seed, count):
+        """COUNT random events, as WebDriver's actions, which every engine
+        takes. WebKit's driver would hold a right or middle button down for
+        good, and takes touches as the mouse's."""
         random.seed(int(seed))
-        width, height, ratio = DEVICES[self.device]
-        mouse = lambda kind, x, y, **more: self.chromium()(
-            "Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y, **more})
+        size = width, height = self.browser.script("return [innerWidth, innerHeight]")
+        buttons = [0] if self.engine == "webkit" else [0, 1, 2]
+        move = lambda x, y: {"type": "pointerMove", "x": x, "y": y}
         for _ in range(int(count)):
-            x, y = random.uniform(0, width), random.uniform(0, height)
+            # Room for a drag, a swipe and a pinch to stay in the view.
+            x, y = random.randrange(0, width - 130), random.randrange(0, height - 80)
             event = random.choice(["press", "double", "drag", "wheel", "key", "tap", "swipe", "pinch", "resize"])
             if event in ("press", "double", "drag"):
-                button = random.choice(["left", "middle", "right"])
-                for click in range(1, 3 if event == "double" else 2):
-                    mouse("mousePressed", x, y, button=button, clickCount=click)
-                    if event == "drag":
-                        mouse("mouseMoved", x + 40, y + 30, button=button)
-                    mouse("mouseReleased", x + 40 * (event == "drag"), y, button=button, clickCount=click)
+                button, steps = random.choice(buttons), [move(x, y)]
+                for _ in range(2 if event == "double" else 1):
+                    steps += [{"type": "pointerDown", "button": button}, *[move(x + 40, y + 30)] * (event == "drag"),
+                              {"type": "pointerUp", "button": button}]
+                self.browser.perform(pointer("mouse", steps))
             elif event == "wheel":
-                mouse("mouseWheel", x, y, deltaX=0, deltaY=random.choice([-120, 120]))
+                self.browser.wheel(x, y, random.choice([-120, 120]))
             elif event == "key":
-                key = random.choice(["Tab", "Enter", "Escape", "ArrowLeft", "a", " "])
-                for kind in ("keyDown", "keyUp"):
-                    self.chromium()("Input.dispatchKeyEvent", {
-                        "type": kind, "key": key, "text": key if len(key) == 1 and kind == "keyDown" else ""})
-            elif event == "tap":
-                self.touch("touchStart", (x, y))
-                self.touch("touchEnd")
-            elif event in ("swipe", "pinch"):
-                fingers = 2 if event == "pinch" else 1
-                self.touch("touchStart", *[(x + 60 * i, y) for i in range(fingers)])
-                for step in range(1, 6):
-                    self.touch("touchMove", *[(x + (60 + 10 * step) * i, y + 15 * step) for i in range(fingers)])
-                self.touch("touchEnd")
+                self.key(random.choice(list(KEYS)))
+            elif event in ("tap", "swipe", "pinch"):
+                self.browser.perform(*[pointer("touch", [
+                    move(x + 60 * finger, y), {"type": "pointerDown", "button": 0},
+                    *[move(x + (60 + 10 * step) * finger, y + 15 * step) for step in range(1, 6) if event != "tap"],
+                    {"type": "pointerUp", "button": 0}], f"finger{finger}")
+                    for finger in range(2 if event == "pinch" else 1)])
             else:
-                self.set_metrics(*random.choice([(width, height), (height, width), (320, 568), (1024, 768)]), ratio)
-        self.set_metrics(width, height, ratio)
+                self.browser.resize(*random.choice([size[::-1], (320, 568), (568, 320), DESKTOP]))
+                time.sleep(0.1)
+                width, height = self.browser.script("return [innerWidth, innerHeight]")
+        self.browser.resize(*size)
         return f"{count} events"
+
+    def screens(self):
+        """An error where a finger or an eye finds fault with the page on
+        phones and tablets, upright and on their side, in every scheme."""
+        size, faults = self.browser.script("return [innerWidth, innerHeight]"), []
+        for scheme in ("light", "dark", "forced"):
+            self.scheme(scheme)
+            for screen in ((320, 568), (568, 320), (390, 844), (844, 390), (600, 960), (1024, 1366), (1366, 1024)):
+                self.browser.resize(*screen)
+                time.sleep(0.1)
+                found = self.browser.script(FAULTS.replace("SCHEME", scheme))
+                faults += [f"{scheme} {screen}: {fault}" for fault in found]
+        self.scheme("light")
+        self.browser.resize(*size)
+        if faults:
+            raise RuntimeError("; ".join(faults))
+
+    def scheme(self, name):
+        """The visitor's colour scheme: light, dark or forced (a contrast theme)."""
+        feature = {"light": ("prefers-color-scheme", "light"), "dark": ("prefers-color-scheme", "dark"),
+                   "forced": ("forced-colors", "active")}[name]
+        self.chromium()("Emulation.setEmulatedMedia", {"features": [dict(zip(("name", "value"), feature))]})
+
+    def gestures(self, new_x, new_y, x, y):
+        """Two quick taps on "new", then a long press on the picture, whose
+        drawing end_to_end.sh checks: an error if the page zooms or selects,
+        or takes the menu a long press asks for (headless Chromium asks for
+        none, nor zooms on a double tap)."""
+        for _ in range(2):
+            self.tap(new_x, new_y)
+            time.sleep(0.05)
+        self.touch("touchStart", (self.css(x), self.css(y)))
+        time.sleep(1.0)
+        self.touch("touchEnd")
+        found = self.browser.script("""
+            const menu = new MouseEvent('contextmenu', {bubbles: true, cancelable: true});
+            const refused = !document.getElementById('Picture1').dispatchEvent(menu);
+            return [getSelection().toString(), visualViewport.scale, refused];""")
+        if found != ["", 1, True]:
+            raise RuntimeError(f"selected, the page's zoom, a menu: {found}")
+
+    def handler_fails(self, x, y):
+        """A handler that fails ends the program, with a message that names it."""
+        self.browser.script("core._Picture1_MouseDown = () => { throw new Error('a handler that fails'); };")
+        self.click(x, y, 1, 1)
+        time.sleep(1.0)
+        said, name = self.browser.script("return [document.getElementById('status').textContent, document.title]")
+        if not said.startswith(f"{name} has stopped unexpectedly."):
+            raise RuntimeError(f"the page says {said!r}")
 
 
 def main():
