@@ -52,9 +52,6 @@ input and answers each with "ok ..." or "error ...":
                              and tablets, upright and on their side, in
                              every colour scheme
     scheme NAME              the colour scheme: light, dark or forced
-    gestures NX NY X Y       two quick taps on "new" at (NX, NY) and a long
-                             press on the picture at (X, Y); an error if the
-                             page does more than draw
     installable              an error if Chromium would not install the page
     offline                  the page reloaded from its service worker's
                              cache without a network; answers geometry
@@ -168,7 +165,7 @@ return [...new Set(faults)];
 """
 COMMANDS = {"click", "burst", "tap", "key", "focused", "screenshot", "served", "geometry", "fits", "storm", "memory",
             "timings", "accessible", "workers", "break-worker", "logged", "handler-fails", "rotate", "installable",
-            "offline", "throttle", "screens", "scheme", "gestures"}
+            "offline", "throttle", "screens", "scheme"}
 # Touch screens in CSS pixels, with their device pixels per CSS pixel and
 # the insets (left, top, right, bottom) of the safe area of a phone with a
 # notch.
@@ -682,24 +679,6 @@ class Page:
         feature = {"light": ("prefers-color-scheme", "light"), "dark": ("prefers-color-scheme", "dark"),
                    "forced": ("forced-colors", "active")}[name]
         self.chromium()("Emulation.setEmulatedMedia", {"features": [dict(zip(("name", "value"), feature))]})
-
-    def gestures(self, new_x, new_y, x, y):
-        """Two quick taps on "new", then a long press on the picture, whose
-        drawing end_to_end.sh checks: an error if the page zooms or selects,
-        or takes the menu a long press asks for (headless Chromium asks for
-        none, nor zooms on a double tap)."""
-        for _ in range(2):
-            self.tap(new_x, new_y)
-            time.sleep(0.05)
-        self.touch("touchStart", (self.css(x), self.css(y)))
-        time.sleep(1.0)
-        self.touch("touchEnd")
-        found = self.browser.script("""
-            const menu = new MouseEvent('contextmenu', {bubbles: true, cancelable: true});
-            const refused = !document.getElementById('Picture1').dispatchEvent(menu);
-            return [getSelection().toString(), visualViewport.scale, refused];""")
-        if found != ["", 1, True]:
-            raise RuntimeError(f"selected, the page's zoom, a menu: {found}")
 
     def handler_fails(self, x, y):
         """A handler that fails ends the program, with a message that names it."""
