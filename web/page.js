@@ -8,12 +8,12 @@
 const picture = document.getElementById('Picture1');
 const command = document.getElementById('Command1');
 const prompt = document.getElementById('prompt');
-// Picture1's pixels, 500 x 500, as the core draws them. The canvas on the
-// page has one pixel for every device pixel it covers, and shows each of
-// Picture1's pixels as a solid block of them, whatever the page's scale: the
-// browser then has nothing to stretch or smooth.
+// Picture1's pixels, 500 x 500, as the core draws them; the canvas has one
+// pixel for each, which the browser shows as a solid block of device pixels
+// at any size, never smoothed into its neighbours (image-rendering:
+// pixelated). A drawing is put together here, and shown once it is done.
 const side = picture.width;
-const drawn = Object.assign(document.createElement('canvas'), {width: side, height: side}).getContext('2d');
+const pixels = new ImageData(side, side);
 const shown = picture.getContext('2d');
 const programName = document.title;
 let core = null;  // the page's instance of the core, which keeps the view
@@ -131,30 +131,17 @@ function present() {
   presenting = true;
   requestAnimationFrame(() => {
     presenting = false;
-    shown.imageSmoothingEnabled = false;
-    shown.drawImage(drawn.canvas, 0, 0, picture.width, picture.height);
+    shown.putImageData(pixels, 0, 0);
     // Printed anew, even where the text is the same: a screen reader then
     // announces it once for every drawing.
     prompt.replaceChildren(...printed);
   });
 }
 
-// The canvas has a pixel for every device pixel its box covers, again
-// whenever the layout or the display's scale changes.
-function fitPicture() {
-  const device = Math.max(1, Math.round(picture.getBoundingClientRect().width * devicePixelRatio));
-  if (picture.width !== device) {
-    picture.width = picture.height = device;
-  }
-  present();
-}
-new ResizeObserver(fitPicture).observe(picture);
-addEventListener('resize', fitPicture);
-
 // Puts a band's pixels into Picture1; the last of a drawing ends it.
 function paint(left, width, height, band) {
-  if (width > 0 && height > 0) {
-    drawn.putImageData(new ImageData(band, width, height), left, 0);
+  for (let y = 0; y < height; y++) {
+    pixels.data.set(band.subarray(4 * width * y, 4 * width * (y + 1)), 4 * (side * y + left));
   }
   if (--drawing.left === 0) {
     const done = drawing.done;
@@ -185,8 +172,8 @@ function RenderSet() {
 // Erases Form1's printed text, the prompt; or Picture1's picture.
 function Cls(surface) {
   if (surface === picture) {
-    drawn.fillStyle = getComputedStyle(picture).backgroundColor;
-    drawn.fillRect(0, 0, side, side);
+    // Clear, where the canvas shows its background.
+    pixels.data.fill(0);
   } else {
     printed = [];
   }
