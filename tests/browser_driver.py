@@ -50,7 +50,7 @@ input and answers each with "ok ..." or "error ...":
     rotate                   the phone turned on its side; answers geometry
     screens                  an error where the page shows FAULTS on phones
                              and tablets, upright and on their side, in
-                             every colour scheme
+                             every colour scheme; answers geometry
     scheme NAME              the colour scheme: light, dark or forced
     installable              an error if Chromium would not install the page
     offline                  the page reloaded from its service worker's
@@ -666,13 +666,14 @@ class Page:
             self.scheme(scheme)
             for screen in ((320, 568), (568, 320), (390, 844), (844, 390), (600, 960), (1024, 1366), (1366, 1024)):
                 self.browser.resize(*screen)
-                time.sleep(0.1)
+                self.geometry()
                 found = self.browser.script(FAULTS.replace("SCHEME", scheme))
                 faults += [f"{scheme} {screen}: {fault}" for fault in found]
         self.scheme("light")
         self.browser.resize(*size)
         if faults:
             raise RuntimeError("; ".join(faults))
+        return self.geometry()
 
     def scheme(self, name):
         """The visitor's colour scheme: light, dark or forced (a contrast theme)."""

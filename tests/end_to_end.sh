@@ -311,6 +311,7 @@ if [ -n "${page:-}" ]; then
 
       echo "== fingers and eyes on phones and tablets, light and dark"
       ask screens
+      geometry
       echo "== the same picture in the dark scheme and in a contrast theme"
       click "$new_x" "$new_y" 1 1
       press 150 250
