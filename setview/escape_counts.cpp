@@ -45,9 +45,9 @@ CountGrid escapeCounts(const ViewState& view, CountStats* stats) {
 CountGrid escapeCounts(const ViewState& view, Columns band, CountStats* stats) {
     const int gridColumns = std::max(0, view.wid + 1);
     const int first = std::clamp(band.first, 0, gridColumns);
-    const auto end = static_cast<int>(
+    const auto bandEnd = static_cast<int>(
         std::clamp(std::int64_t{band.first} + std::max(0, band.count), std::int64_t{first}, std::int64_t{gridColumns}));
-    CountGrid grid = emptyGrid(view, end - first);
+    CountGrid grid = emptyGrid(view, bandEnd - first);
     // Padded as the kernel's tiles describe.
     std::vector<double> real(static_cast<std::size_t>(grid.columns) + kRealPadding, 0.0);
     std::vector<double> imaginary(static_cast<std::size_t>(grid.rows) + kImaginaryPadding, 0.0);
