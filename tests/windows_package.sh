@@ -54,7 +54,7 @@ make_packages() {
 
   echo "== only the program, its DLLs, Qt's plugins and the license"
   files_in "$root" >"$work/files"
-  if grep -Ev '^(mandelbrot\.exe|[^/]+\.dll|platforms/qwindows\.dll|styles/qwindowsvistastyle\.dll|LICENSE\.txt)$' \
+  if grep -Ev '^(mandelbrot\.exe|[^/]+\.dll|platforms/qwindows\.dll|styles/qmodernwindowsstyle\.dll|LICENSE\.txt)$' \
     "$work/files"; then
     fail "the zip ships files that are none of these"
   fi
@@ -76,7 +76,7 @@ make_packages() {
   # names that Windows resolves to its own DLLs.
   local system_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
   [ -d "$system_dlls" ] || skip "Wine's own DLLs are not installed (wine64)"
-  local queue=(mandelbrot.exe platforms/qwindows.dll styles/qwindowsvistastyle.dll) needed=() name
+  local queue=(mandelbrot.exe platforms/qwindows.dll styles/qmodernwindowsstyle.dll) needed=() name
   while [ ${#queue[@]} -gt 0 ]; do
     binary=${queue[0]}
     queue=("${queue[@]:1}")

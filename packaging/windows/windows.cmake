@@ -49,7 +49,7 @@ endfunction()
 ship_stripped(. Qt6::Core Qt6::Gui Qt6::Widgets TBB::tbb hwy::hwy ${MANDELBROT_MINGW_RUNTIME})
 # Qt looks for its plugins beside the program too.
 ship_stripped(platforms Qt6::QWindowsIntegrationPlugin)
-ship_stripped(styles Qt6::QWindowsVistaStylePlugin)
+ship_stripped(styles Qt6::QModernWindowsStylePlugin)
 add_custom_target(shipped_dlls ALL DEPENDS ${shipped})
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 
