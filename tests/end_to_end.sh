@@ -10,10 +10,10 @@
 # xdotool; the second opens the web page in DIR in a headless browser,
 # ENGINE chromium (the default), firefox or webkit, and presses it through
 # browser_driver.py, which in Chromium also taps it as a touch screen
-# would. SCALE (1 or 2) is the number of device pixels per pixel that the
-# program draws at, as its platform's display scaling makes it; DEVICE a
-# phone or tablet of Chromium's, where the page shows the window as large as
-# fits and presses are taps. Each check waits for the drawing to be finished,
+# would. SCALE (1, 2 or a fraction such as 5/4) is the number of device
+# pixels per pixel that the program draws at, as its platform's display
+# scaling makes it; DEVICE a phone or tablet of Chromium's, where the page
+# shows the window as large as fits and presses are taps. Each check waits for the drawing to be finished,
 # however long the program takes: natively a drawing takes milliseconds,
 # under an emulator seconds.
 set -euo pipefail
@@ -41,6 +41,10 @@ scale=${2:-1}
 for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
+
+# The scale as a number: SCALE may be a fraction such as 5/4, as
+# picture_check takes it.
+ratio() { awk -v s="$scale" 'BEGIN { if (split(s, p, "/") == 2) s = p[1] / p[2]; print s }'; }
 
 work=$(mktemp -d)
 pid=
@@ -94,7 +98,8 @@ if [ -n "${page:-}" ]; then
 else
   # An X server of this run's own, on a display number it picks itself and
   # tells once it takes clients: runs side by side never share one.
-  Xvfb -displayfd 3 -screen 0 $((1024 * scale))x$((768 * scale))x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "$(awk -v s="$(ratio)" 'BEGIN { printf "%dx%d", 1024 * s, 768 * s }')x24" -nolisten tcp \
+    3>"$work/display" 2>"$work/xvfb.log" &
   server=$!
   until [ -s "$work/display" ]; do
     kill -0 "$server" 2>/dev/null || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
@@ -125,7 +130,7 @@ fi
 
 # at X Y: the device pixel where a point of the client area is on the screen;
 # a page that a phone's browser scales has fractional scales and origins.
-at() { awk -v x="$1" -v y="$2" -v X="$X" -v Y="$Y" -v s="$scale" 'BEGIN { printf "%d %d\n", X + x * s + 0.5, Y + y * s + 0.5 }'; }
+at() { awk -v x="$1" -v y="$2" -v X="$X" -v Y="$Y" -v s="$(ratio)" 'BEGIN { printf "%d %d\n", X + x * s + 0.5, Y + y * s + 0.5 }'; }
 if [ -z "${page:-}" ]; then
   # "new", and the strip under the drawing area that the prompt is printed on.
   read -r new_x new_y < <(at 604 552)
@@ -232,6 +237,19 @@ differs "$by_mouse" "$last_shot" || fail "new colours expected after new from th
 echo "== a burst of presses, each drawn in turn"
 burst $(at $((56 + 140)) $((64 + 280))) $(at $((56 + 430)) $((64 + 200))) $(at $((56 + 220)) $((64 + 450)))
 check burst 140,280 430,200 220,450
+
+if [ -z "${page:-}" ] && [[ $scale == */* ]]; then
+  echo "== a press on the first device pixel that shows a point zooms about that point"
+  # At a fractional scale a device pixel can overlap two points' blocks, and
+  # shows the one its middle lies in; a middle on the edge between two, the
+  # first. Pressed there, at 5/4, a position rounded down names the point
+  # before.
+  read -r picture_x picture_y < <(at 56 64)
+  first_showing() { awk -v g="$1" -v s="$(ratio)" 'BEGIN { print int(g * s - 0.5) + 1 }'; }
+  click $((picture_x + $(first_showing 301))) $((picture_y + $(first_showing 161))) 1 1
+  sleep 0.8
+  check first-device-pixel 140,280 430,200 220,450 301,161
+fi
 
 if tap $(at $((56 + 250)) $((64 + 250))); then
   echo "== a tap zooms as a press does"

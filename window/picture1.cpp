@@ -85,9 +85,20 @@ void Picture1::emitMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers keys,
     // (Qt's own values agree), and 1 Shift, 2 Ctrl, 4 Alt for the keys.
     const int shift = (keys.testFlag(Qt::ShiftModifier) ? 1 : 0) | (keys.testFlag(Qt::ControlModifier) ? 2 : 0) |
                       (keys.testFlag(Qt::AltModifier) ? 4 : 0);
+    const qreal ratio = devicePixelRatioF();
+    emit MouseDown(static_cast<int>(button), shift, pointShownAt(position.x(), ratio),
+                   pointShownAt(position.y(), ratio));
+}
+
+float Picture1::pointShownAt(qreal position, qreal ratio) {
+    // The device pixel under the position. A platform gives a mouse's place
+    // as device pixels divided by the ratio, a hair off a whole number at a
+    // ratio such as 1.5.
+    const qreal device = std::floor(position * ratio + 1.0 / 64);
     // Where a pixel is drawn larger than one device pixel, as on a scaled
-    // page or screen, a press anywhere on its block is a press on that pixel:
-    // the zoom centres on the grid point under the finger or the pointer.
-    emit MouseDown(static_cast<int>(button), shift, static_cast<float>(std::floor(position.x())),
-                   static_cast<float>(std::floor(position.y())));
+    // screen, a press anywhere on the device pixels that show it is a press
+    // on that pixel. At a fractional ratio a device pixel shows the grid
+    // point its middle lies in, the first of two when the middle falls
+    // between them, as Qt scales an image without smoothing.
+    return static_cast<float>(std::ceil((device + 0.5) / ratio) - 1);
 }

@@ -54,6 +54,9 @@ protected:
 private:
     void emitMouseDown(QMouseEvent& event);
     void emitMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers keys, QPointF position);
+    // The grid point, along one axis, that the screen shows at a position
+    // of the widget drawn at that device pixel ratio.
+    static float pointShownAt(qreal position, qreal ratio);
 
     // The image is never shared, so its pixels stay where bits() put them.
     QImage image_;
