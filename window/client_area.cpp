@@ -5,6 +5,28 @@
 #include <QPen>
 #include <QRegion>
 
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Relative luminance and contrast ratio, as WCAG defines them.
+double luminance(const QColor& colour) {
+    const auto linear = [](float channel) {
+        const double c = channel;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& one, const QColor& other) {
+    const double lighter = std::max(luminance(one), luminance(other)) + 0.05;
+    const double darker = std::min(luminance(one), luminance(other)) + 0.05;
+    return lighter / darker;
+}
+
+}  // namespace
+
 ClientArea::ClientArea(QSize size, QWidget* parent) : QWidget(parent), printed_(new PrintedText(this)) {
     setObjectName(QStringLiteral("ClientArea"));
     setFixedSize(size);
@@ -23,6 +45,12 @@ QRect ClientArea::focusRingBounds() const {
     }
     const int reach = kRingGap + kRingWidth;
     return ringed_->geometry().adjusted(-reach, -reach, reach, reach);
+}
+
+QColor ClientArea::focusRingColour() const {
+    const QColor highlight = palette().color(QPalette::Highlight);
+    return contrast(highlight, palette().color(QPalette::Window)) >= 3.0 ? highlight
+                                                                        : palette().color(QPalette::WindowText);
 }
 
 void ClientArea::updateFocusRing() {
@@ -45,8 +73,7 @@ void ClientArea::paintEvent(QPaintEvent* /*event*/) {
         // A square pen centred on a rectangle half a pen inside the band
         // fills exactly the band, at any device pixel ratio.
         const qreal inset = kRingWidth / 2.0;
-        painter.setPen(QPen(palette().color(QPalette::Highlight), kRingWidth, Qt::SolidLine, Qt::SquareCap,
-                            Qt::MiterJoin));
+        painter.setPen(QPen(focusRingColour(), kRingWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(QRectF(focusRingBounds()).adjusted(inset, inset, -inset, -inset));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
@@ -24,6 +25,12 @@ public:
     // The band the ring occupies, in pixels of the client area; empty without
     // a child to ring.
     [[nodiscard]] QRect focusRingBounds() const;
+
+    // The palette's highlight, as the system's own controls show focus; where
+    // a theme's highlight hardly stands out from the window, as some dark
+    // themes' do, the window's text colour instead: the ring must show at
+    // 3:1 at least, as WCAG asks of a focus indicator.
+    [[nodiscard]] QColor focusRingColour() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
