@@ -356,6 +356,33 @@ if [ -n "${page:-}" ]; then
       ;;
   esac
 else
+  echo "== legible in the system's colours"
+  # contrast X Y WIDTH HEIGHT: the contrast ratio, as WCAG counts it, between
+  # the commonest colour of that part of the client area and the colour that
+  # stands out most from it, such as a text's ink from its background.
+  contrast() {
+    local left top right bottom
+    read -r left top < <(at "$1" "$2")
+    read -r right bottom < <(at $(($1 + $3)) $(($2 + $4)))
+    convert "$work/legible.png" -crop "$((right - left))x$((bottom - top))+$left+$top" -depth 8 -format %c histogram:info:- |
+      awk -F'[(),:]+' '
+        function linear(c) { c /= 255; return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ^ 2.4 }
+        { n++; count[n] = $1 + 0; lum[n] = 0.2126 * linear($3) + 0.7152 * linear($4) + 0.0722 * linear($5) + 0.05
+          if (count[n] > count[common]) common = n }
+        END { for (i = 1; i <= n; i++) { r = lum[i] / lum[common]; if (r < 1) r = 1 / r; if (r > best) best = r }
+              printf "%.1f %s\n", best, lum[common] < 0.2 ? "dark" : "light" }'
+  }
+  screen "$work/legible.png"
+  # The face of "new" inside its frame; the prompt's strip; and the band
+  # beside the drawing area where the focus ring is drawn, with the window
+  # around it.
+  read -r new_contrast _ < <(contrast 579 547 51 11)
+  read -r prompt_contrast _ < <(contrast 55 578 300 24)
+  read -r ring_contrast window < <(contrast 46 200 10 100)
+  echo "a $window window; contrast: new $new_contrast:1, the prompt $prompt_contrast:1, the focus ring $ring_contrast:1"
+  awk -v a="$new_contrast" -v b="$prompt_contrast" -v c="$ring_contrast" 'BEGIN { exit !(a >= 4.5 && b >= 4.5 && c >= 3) }' ||
+    fail "text under 4.5:1 or a focus ring under 3:1 against the window"
+
   echo "== still running"
   kill -0 "$pid" 2>/dev/null || fail "the program has ended"
   if [ -s "$work/stderr" ]; then grep -v XDG_RUNTIME_DIR "$work/stderr" || true; fi

@@ -8,10 +8,12 @@
 #       loads and nothing else, each hardened and free of aligned AVX moves
 #   windows_package.sh installer BUILD_DIR PICTURE_CHECK
 #       install silently into a fresh Wine prefix, drive the installed
-#       program end to end at 100 % and 200 % display scaling, uninstall
-#       silently, and check that nothing is left behind
+#       program end to end at 100, 125, 150 and 200 % display scaling, in
+#       light and in dark mode by turns, uninstall silently, and check that
+#       nothing is left behind
 #   windows_package.sh portable BUILD_DIR PICTURE_CHECK
-#       drive the program of the unpacked zip end to end
+#       drive the program of the unpacked zip end to end on Windows 11, in
+#       dark mode at 150 %
 #
 # PICTURE_CHECK is a picture_check built for this machine. A missing tool
 # makes it exit 77 (skipped), never pass.
@@ -116,11 +118,27 @@ offscreen() {
   return "$status"
 }
 
-# end_to_end PROGRAM SCALE: the X11 end-to-end checks, run on a Windows program.
+# desktop SCALE light|dark: the user's display scale, a fraction such as
+# 5/4, and light or dark mode for apps, as Windows' settings store them.
+desktop() {
+  local dpi light
+  dpi=$(awk -v s="$1" 'BEGIN { split(s, p, "/"); print 96 * p[1] / (p[2] ? p[2] : 1) }')
+  light=$([ "$2" = light ] && echo 1 || echo 0)
+  offscreen wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+  offscreen wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' \
+    /v AppsUseLightTheme /t REG_DWORD /d "$light" /f >/dev/null
+}
+
+# end_to_end PROGRAM SCALE light|dark: the X11 end-to-end checks, run on a
+# Windows program at that display scale and in that mode; the window must
+# show the mode.
 end_to_end() {
+  echo "== at $2 device pixels per pixel, $3"
+  desktop "$2" "$3"
   printf '#!/bin/sh\nexec wine "%s"\n' "$1" >"$work/program"
   chmod +x "$work/program"
-  "$tests_dir/end_to_end.sh" "$work/program" "$picture_check" "$2"
+  "$tests_dir/end_to_end.sh" "$work/program" "$picture_check" "$2" | tee "$work/end_to_end.log"
+  grep -q "^a $3 window;" "$work/end_to_end.log" || fail "the window is not $3"
   wineserver -k 2>/dev/null || true
   wineserver -w
 }
@@ -153,11 +171,12 @@ installer_round_trip() {
   done
   echo "installed: $(du -sk "$folder" | cut -f1) KiB"
 
-  echo "== the installed program at 100 %"
-  end_to_end 'C:\Program Files\Mandelbrot Explorer\mandelbrot.exe' 1
-  echo "== the installed program at 200 %"
-  offscreen wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null
-  end_to_end 'C:\Program Files\Mandelbrot Explorer\mandelbrot.exe' 2
+  echo "== the installed program at the scales of Windows' settings, light and dark"
+  local scale mode=light
+  for scale in 1 5/4 3/2 2; do
+    end_to_end 'C:\Program Files\Mandelbrot Explorer\mandelbrot.exe' "$scale" "$mode"
+    mode=$([ "$mode" = light ] && echo dark || echo light)
+  done
 
   echo "== silent uninstall"
   offscreen wine "$folder/Uninstall.exe" /S
@@ -180,7 +199,10 @@ case "$action" in
   portable)
     picture_check=${3:?usage: windows_package.sh portable BUILD_DIR PICTURE_CHECK}
     start_wine
-    end_to_end "$(echo "$portable"/mandelbrot-*-win64)/mandelbrot.exe" 1
+    # Windows 11, where Qt takes Windows 11's own style.
+    offscreen winecfg -v win11
+    offscreen wine cmd /c ver | grep -q 'Windows 10\.0\.2[2-9]' || skip "this Wine cannot be Windows 11"
+    end_to_end "$(echo "$portable"/mandelbrot-*-win64)/mandelbrot.exe" 3/2 dark
     ;;
   *)
     echo "usage: windows_package.sh package|installer|portable BUILD_DIR ..." >&2
