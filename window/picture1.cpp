@@ -91,14 +91,18 @@ void Picture1::emitMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers keys,
 }
 
 float Picture1::pointShownAt(qreal position, qreal ratio) {
-    // The device pixel under the position. A platform gives a mouse's place
-    // as device pixels divided by the ratio, a hair off a whole number at a
-    // ratio such as 1.5.
+    // X11 rounds a mouse's place to a whole pixel, which is then as near to
+    // the pointer's point as anyone can tell.
+    if (position == std::floor(position)) {
+        return static_cast<float>(position);
+    }
+    // Windows gives it as the device pixel divided by the ratio, a hair off
+    // at a ratio such as 1.5; a finger may be anywhere. The device pixel
+    // under the position, then: where a pixel is drawn larger than one device
+    // pixel, as on a scaled screen, a press anywhere on the device pixels
+    // that show it is a press on that pixel. At a fractional ratio a device
+    // pixel shows the grid point its middle lies in, the first of two when
+    // the middle falls between them, as Qt scales an image without smoothing.
     const qreal device = std::floor(position * ratio + 1.0 / 64);
-    // Where a pixel is drawn larger than one device pixel, as on a scaled
-    // screen, a press anywhere on the device pixels that show it is a press
-    // on that pixel. At a fractional ratio a device pixel shows the grid
-    // point its middle lies in, the first of two when the middle falls
-    // between them, as Qt scales an image without smoothing.
     return static_cast<float>(std::ceil((device + 0.5) / ratio) - 1);
 }
