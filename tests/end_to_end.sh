@@ -11,11 +11,10 @@
 # ENGINE chromium (the default), firefox or webkit, and presses it through
 # browser_driver.py, which in Chromium also taps it as a touch screen
 # would. SCALE (1, 2 or a fraction such as 5/4) is the number of device
-# pixels per pixel that the program draws at, as its platform's display
-# scaling makes it; DEVICE a phone or tablet of Chromium's, where the page
-# shows the window as large as fits and presses are taps. Each check waits for the drawing to be finished,
-# however long the program takes: natively a drawing takes milliseconds,
-# under an emulator seconds.
+# pixels per pixel that the program draws at, as its display scaling makes
+# it; DEVICE a phone or tablet of Chromium's, where the page shows the window
+# as large as fits and presses are taps. Each check waits for the drawing,
+# however long it takes: natively milliseconds, under an emulator seconds.
 set -euo pipefail
 
 if [ "$1" = --page ]; then
@@ -42,9 +41,7 @@ for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
-# The scale as a number: SCALE may be a fraction such as 5/4, as
-# picture_check takes it.
-ratio() { awk -v s="$scale" 'BEGIN { if (split(s, p, "/") == 2) s = p[1] / p[2]; print s }'; }
+ratio() { awk -v s="$scale" 'BEGIN { if (split(s, p, "/") == 2) s = p[1] / p[2]; print s }'; }  # 5/4 is 1.25
 
 work=$(mktemp -d)
 pid=
@@ -98,8 +95,7 @@ if [ -n "${page:-}" ]; then
 else
   # An X server of this run's own, on a display number it picks itself and
   # tells once it takes clients: runs side by side never share one.
-  Xvfb -displayfd 3 -screen 0 "$(awk -v s="$(ratio)" 'BEGIN { printf "%dx%d", 1024 * s, 768 * s }')x24" -nolisten tcp \
-    3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 2048x1536x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   server=$!
   until [ -s "$work/display" ]; do
     kill -0 "$server" 2>/dev/null || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
@@ -240,13 +236,10 @@ check burst 140,280 430,200 220,450
 
 if [ -z "${page:-}" ] && [[ $scale == */* ]]; then
   echo "== a press on the first device pixel that shows a point zooms about that point"
-  # At a fractional scale a device pixel can overlap two points' blocks, and
-  # shows the one its middle lies in; a middle on the edge between two, the
-  # first. Pressed there, at 5/4, a position rounded down names the point
-  # before.
-  read -r picture_x picture_y < <(at 56 64)
-  first_showing() { awk -v g="$1" -v s="$(ratio)" 'BEGIN { print int(g * s - 0.5) + 1 }'; }
-  click $((picture_x + $(first_showing 301))) $((picture_y + $(first_showing 161))) 1 1
+  # A device pixel shows the point its middle lies in (the first of two on
+  # their edge); at 5/4, a position rounded down names the point before.
+  click $(awk -v s="$(ratio)" -v X="$X" -v Y="$Y" \
+    'BEGIN { print X + int(56 * s + 0.5) + int(301 * s - 0.5) + 1, Y + int(64 * s + 0.5) + int(161 * s - 0.5) + 1 }') 1 1
   sleep 0.8
   check first-device-pixel 140,280 430,200 220,450 301,161
 fi
@@ -357,30 +350,25 @@ if [ -n "${page:-}" ]; then
   esac
 else
   echo "== legible in the system's colours"
-  # contrast X Y WIDTH HEIGHT: the contrast ratio, as WCAG counts it, between
-  # the commonest colour of that part of the client area and the colour that
-  # stands out most from it, such as a text's ink from its background.
+  # contrast X Y WIDTH HEIGHT: the WCAG contrast ratio between the commonest
+  # colour of that part of the client area and the one that stands out most.
   contrast() {
-    local left top right bottom
     read -r left top < <(at "$1" "$2")
     read -r right bottom < <(at $(($1 + $3)) $(($2 + $4)))
     convert "$work/legible.png" -crop "$((right - left))x$((bottom - top))+$left+$top" -depth 8 -format %c histogram:info:- |
-      awk -F'[(),:]+' '
-        function linear(c) { c /= 255; return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ^ 2.4 }
-        { n++; count[n] = $1 + 0; lum[n] = 0.2126 * linear($3) + 0.7152 * linear($4) + 0.0722 * linear($5) + 0.05
+      awk -F'[(),:]+' 'function linear(c) { c /= 255; return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ^ 2.4 }
+        { count[++n] = $1 + 0; lum[n] = 0.2126 * linear($3) + 0.7152 * linear($4) + 0.0722 * linear($5) + 0.05
           if (count[n] > count[common]) common = n }
-        END { for (i = 1; i <= n; i++) { r = lum[i] / lum[common]; if (r < 1) r = 1 / r; if (r > best) best = r }
+        END { for (i = 1; i <= n; i++) { r = lum[i] / lum[common]; r = r < 1 ? 1 / r : r; if (r > best) best = r }
               printf "%.1f %s\n", best, lum[common] < 0.2 ? "dark" : "light" }'
   }
   screen "$work/legible.png"
-  # The face of "new" inside its frame; the prompt's strip; and the band
-  # beside the drawing area where the focus ring is drawn, with the window
-  # around it.
+  # "new" inside its frame; the prompt; the focus ring's band with the window.
   read -r new_contrast _ < <(contrast 579 547 51 11)
   read -r prompt_contrast _ < <(contrast 55 578 300 24)
   read -r ring_contrast window < <(contrast 46 200 10 100)
   echo "a $window window; contrast: new $new_contrast:1, the prompt $prompt_contrast:1, the focus ring $ring_contrast:1"
-  awk -v a="$new_contrast" -v b="$prompt_contrast" -v c="$ring_contrast" 'BEGIN { exit !(a >= 4.5 && b >= 4.5 && c >= 3) }' ||
+  awk "BEGIN { exit !($new_contrast >= 4.5 && $prompt_contrast >= 4.5 && $ring_contrast >= 3) }" ||
     fail "text under 4.5:1 or a focus ring under 3:1 against the window"
 
   echo "== still running"

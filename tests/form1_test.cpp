@@ -388,16 +388,6 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), form_->Picture1);
         QVERIFY(ringIs(0, highlight));
         QCOMPARE(shownOn(*clientArea, picture), expected);
-
-        // A dark theme whose highlight barely stands out from the window
-        // (1.7:1): the ring takes the text's colour instead.
-        QPalette dark = form_->palette();
-        dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
-        dark.setColor(QPalette::WindowText, Qt::white);
-        dark.setColor(QPalette::Highlight, QColor(0x15, 0x53, 0x9e));
-        form_->setPalette(dark);
-        QVERIFY(ringIs(0, qRgb(255, 255, 255)));
-        QCOMPARE(shownOn(*clientArea, picture), expected);
     }
 
     void focusOnNewIsVisible() {

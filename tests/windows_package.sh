@@ -118,23 +118,15 @@ offscreen() {
   return "$status"
 }
 
-# desktop SCALE light|dark: the user's display scale, a fraction such as
-# 5/4, and light or dark mode for apps, as Windows' settings store them.
-desktop() {
-  local dpi light
-  dpi=$(awk -v s="$1" 'BEGIN { split(s, p, "/"); print 96 * p[1] / (p[2] ? p[2] : 1) }')
-  light=$([ "$2" = light ] && echo 1 || echo 0)
-  offscreen wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
-  offscreen wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' \
-    /v AppsUseLightTheme /t REG_DWORD /d "$light" /f >/dev/null
-}
-
 # end_to_end PROGRAM SCALE light|dark: the X11 end-to-end checks, run on a
-# Windows program at that display scale and in that mode; the window must
-# show the mode.
+# Windows program with Windows' display scale (SCALE a fraction such as 5/4)
+# and mode for apps set so; the window must show the mode.
 end_to_end() {
   echo "== at $2 device pixels per pixel, $3"
-  desktop "$2" "$3"
+  offscreen wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /f \
+    /d "$(awk -v s="$2" 'BEGIN { split(s, p, "/"); print 96 * p[1] / (p[2] ? p[2] : 1) }')" >/dev/null
+  offscreen wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' \
+    /v AppsUseLightTheme /t REG_DWORD /d "$([ "$3" = light ] && echo 1 || echo 0)" /f >/dev/null
   printf '#!/bin/sh\nexec wine "%s"\n' "$1" >"$work/program"
   chmod +x "$work/program"
   "$tests_dir/end_to_end.sh" "$work/program" "$picture_check" "$2" | tee "$work/end_to_end.log"
@@ -199,7 +191,6 @@ case "$action" in
   portable)
     picture_check=${3:?usage: windows_package.sh portable BUILD_DIR PICTURE_CHECK}
     start_wine
-    # Windows 11, where Qt takes Windows 11's own style.
     offscreen winecfg -v win11
     offscreen wine cmd /c ver | grep -q 'Windows 10\.0\.2[2-9]' || skip "this Wine cannot be Windows 11"
     end_to_end "$(echo "$portable"/mandelbrot-*-win64)/mandelbrot.exe" 3/2 dark
