@@ -20,9 +20,8 @@ double luminance(const QColor& colour) {
 }
 
 double contrast(const QColor& one, const QColor& other) {
-    const double lighter = std::max(luminance(one), luminance(other)) + 0.05;
-    const double darker = std::min(luminance(one), luminance(other)) + 0.05;
-    return lighter / darker;
+    const auto [darker, lighter] = std::minmax({luminance(one), luminance(other)});
+    return (lighter + 0.05) / (darker + 0.05);
 }
 
 }  // namespace
